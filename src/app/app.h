@@ -1,0 +1,15 @@
+// Start-up state and the program's message boxes.
+#pragma once
+
+#include <windows.h>
+
+constexpr char PROGRAM_NAME[] = "Plugtrail";
+
+// Set by the "debug" option: run as an ordinary program with a visible window.
+extern BYTE bDebugMode;
+
+// A message box with the program's caption and no owner window.
+int ShowMessage(const char* pszText, UINT uStyle);
+
+// The command-line usage, as an error box.
+void ShowUsage();

@@ -1,0 +1,126 @@
+#include "device/device_info.h"
+
+#include <setupapi.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "log/trace.h"
+#include "util/scoped_handle.h"
+#include "util/text.h"
+
+const ServiceTypeRow ServiceTypeTable[] = {
+    {"BTHUSB", "Bluetooth"},
+    {"USBHUB", "USB hub"},
+    {"USBSER", "USB serial"},
+    {"USBCCGP", "USB composite"},
+    {"USBSTOR", "USB storage"},
+    {"USBCCID", "USB smartcard"},
+    {"", ""},
+};
+
+namespace {
+
+constexpr size_t DETAIL_BUFFER_SIZE = 1024;
+constexpr size_t PROPERTY_BUFFER_SIZE = 2560;
+
+struct DevInfoListTraits {
+    using Handle = HDEVINFO;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { SetupDiDestroyDeviceInfoList(h); }
+};
+using ScopedDevInfoList = ScopedHandle<DevInfoListTraits>;
+
+// Enumerates the present interfaces of the class until one has the caller's
+// path; fills devInfoData with its device. Reports each interface looked at.
+bool FindInterface(HDEVINFO hDevInfo, const GUID* pClassGuid, char* pszDevicePath, SP_DEVINFO_DATA& devInfoData)
+{
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    interfaceData.cbSize = sizeof interfaceData;
+
+    union {
+        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+        char bytes[DETAIL_BUFFER_SIZE];
+    } detailBuffer;
+
+    for (DWORD index = 0;; ++index) {
+        if (!SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, pClassGuid, index, &interfaceData)) return false;
+
+        std::printf("---------------------------------------------------------------------------------\n");
+        std::printf("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
+                    static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
+
+        DWORD cbRequired = 0;
+        SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, nullptr, 0, &cbRequired, nullptr);
+        if (cbRequired == 0) continue;
+        // A path that does not fit the detail buffer cannot be the one we
+        // look for: ours came in a broadcast of at most that size.
+        if (cbRequired > sizeof detailBuffer) continue;
+
+        detailBuffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        std::memset(&devInfoData, 0, sizeof devInfoData);
+        devInfoData.cbSize = sizeof devInfoData;
+        if (!SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, &detailBuffer.detail, sizeof detailBuffer,
+                                              nullptr, &devInfoData))
+            continue;
+        detailBuffer.bytes[DETAIL_BUFFER_SIZE - 1] = '\0';
+
+        LowerAsciiInPlace(detailBuffer.detail.DevicePath);
+        LowerAsciiInPlace(pszDevicePath);
+        if (std::strcmp(detailBuffer.detail.DevicePath, pszDevicePath) == 0) return true;
+    }
+}
+
+// Copies a REG_SZ property into out; anything else leaves out as it was.
+template <size_t N>
+void ReadTextProperty(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DWORD dwProperty, char (&out)[N])
+{
+    char buffer[PROPERTY_BUFFER_SIZE];
+    DWORD dwType = 0;
+    if (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, &devInfoData, dwProperty, &dwType,
+                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer, nullptr))
+        return;
+    if (dwType != REG_SZ) return;
+    buffer[PROPERTY_BUFFER_SIZE - 1] = '\0';  // a stored value need not carry its terminator
+    CopyText(out, buffer);
+}
+
+}  // namespace
+
+bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
+                   char (&szService)[DEVINFO_TEXT_SIZE],
+                   char (&szTypeName)[DEVINFO_TYPENAME_SIZE],
+                   char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
+                   char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
+                   char (&szMfg)[DEVINFO_TEXT_SIZE])
+{
+    ScopedDevInfoList devInfo(
+        SetupDiGetClassDevsA(pClassGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!devInfo) {
+        const DWORD dwError = GetLastError();
+        std::printf("SetupDiClassDevs() failed. GetLastError() returns: 0x%x\n", static_cast<unsigned>(dwError));
+        return true;
+    }
+
+    SP_DEVINFO_DATA devInfoData;
+    if (!FindInterface(devInfo.get(), pClassGuid, pszDevicePath, devInfoData)) return false;
+
+    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_FRIENDLYNAME, szFriendlyName);
+    if (szFriendlyName[0] == '\0')
+        ReadTextProperty(devInfo.get(), devInfoData, SPDRP_LOCATION_INFORMATION, szFriendlyName);
+    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_DEVICEDESC, szDeviceDesc);
+    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_SERVICE, szService);
+    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_MFG, szMfg);
+    devInfo.reset();
+
+    CopyText(szTypeName, szService);
+    for (const ServiceTypeRow* row = ServiceTypeTable; row->szService[0] != '\0'; ++row) {
+        Trace(1, "################# service=%s", szService);
+        if (std::strcmp(szService, row->szService) == 0) {
+            CopyText(szTypeName, row->szTypeName);
+            break;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,31 @@
+// Looks an arriving device interface up among the present interfaces of its
+// class and reads the device's registry properties.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+constexpr size_t DEVINFO_TEXT_SIZE = 260;  // service, friendly name, description, manufacturer
+constexpr size_t DEVINFO_TYPENAME_SIZE = 32;
+constexpr size_t SERVICE_TYPE_FIELD_SIZE = 16;
+
+// Maps a driver service to the label the log shows; ends with an empty row.
+struct ServiceTypeRow {
+    char szService[SERVICE_TYPE_FIELD_SIZE];
+    char szTypeName[SERVICE_TYPE_FIELD_SIZE];
+};
+extern const ServiceTypeRow ServiceTypeTable[];
+
+// Finds the present interface of *pClassGuid whose path equals pszDevicePath
+// (case ignored; pszDevicePath is lower-cased in place) and fills what the
+// device has of the five outputs, which the caller has emptied. False when no
+// present interface has that path. True, with the outputs untouched, when the
+// class's interfaces cannot be listed at all. Writes an enumeration report to
+// standard output.
+bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
+                   char (&szService)[DEVINFO_TEXT_SIZE],
+                   char (&szTypeName)[DEVINFO_TYPENAME_SIZE],
+                   char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
+                   char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
+                   char (&szMfg)[DEVINFO_TEXT_SIZE]);

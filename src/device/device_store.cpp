@@ -1,0 +1,57 @@
+#include "device/device_store.h"
+
+#include <cstring>
+
+#include "log/trace.h"
+#include "util/text.h"
+
+CDeviceInfoStore::CDeviceInfoStore()
+{
+    // Only the first character of a free slot is ever read.
+    for (DeviceRecord& record : m_records) record.szDevicePath[0] = '\0';
+}
+
+bool CDeviceInfoStore::AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
+                                 const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg)
+{
+    Trace(3, "CDeviceInfoStore::AddVolume(%s)", pszPath);
+    const int index = GetFreeIndex();
+    if (index == -1) {
+        Trace(3, " no free idx");
+        return false;
+    }
+    DeviceRecord& record = m_records[index];
+    CopyText(record.szDevicePath, pszPath);
+    CopyText(record.szService, pszService);
+    CopyText(record.szTypeName, pszTypeName);
+    CopyText(record.szFriendlyName, pszFriendlyName);
+    CopyText(record.szDeviceDesc, pszDeviceDesc);
+    CopyText(record.szMfg, pszMfg);
+    return true;
+}
+
+void CDeviceInfoStore::RemoveVolume(int index)
+{
+    Trace(3, "CDeviceInfoStore::RemoveVolume[i]");
+    if (index < 0 || index >= DEVICE_STORE_SLOTS) return;
+    std::memset(&m_records[index], 0, sizeof m_records[index]);
+}
+
+int CDeviceInfoStore::GetFreeIndex() const
+{
+    for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
+        if (m_records[i].szDevicePath[0] == '\0') return i;
+    }
+    return -1;
+}
+
+int CDeviceInfoStore::FindVolume(const char* pszPath) const
+{
+    for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
+        // A free slot holds nothing but its empty first character: comparing
+        // the rest would read stale or uninitialised text.
+        const char* pszStored = m_records[i].szDevicePath;
+        if (pszStored[0] != '\0' && EqualsIgnoreAsciiCase(pszStored, pszPath)) return i;
+    }
+    return -1;
+}

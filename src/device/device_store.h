@@ -1,0 +1,42 @@
+// The table of attached devices: what each one was when it arrived, so that
+// its removal, when the device can no longer be asked, can still be logged.
+#pragma once
+
+#include <cstddef>
+
+constexpr int DEVICE_STORE_SLOTS = 200;
+constexpr size_t DEVICE_PATH_SIZE = 260;  // MAX_PATH
+constexpr size_t RECORD_SERVICE_SIZE = 32;
+constexpr size_t RECORD_TYPENAME_SIZE = 32;
+constexpr size_t RECORD_TEXT_SIZE = 128;
+
+// One slot; free while szDevicePath is empty.
+struct DeviceRecord {
+    char szDevicePath[DEVICE_PATH_SIZE];
+    char szService[RECORD_SERVICE_SIZE];
+    char szTypeName[RECORD_TYPENAME_SIZE];
+    char szFriendlyName[RECORD_TEXT_SIZE];
+    char szDeviceDesc[RECORD_TEXT_SIZE];
+    char szMfg[RECORD_TEXT_SIZE];
+};
+
+class CDeviceInfoStore {
+public:
+    CDeviceInfoStore();
+
+    // Stores the strings in the lowest free slot, cutting each to its field.
+    // False, storing nothing, when every slot is in use.
+    bool AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
+                   const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg);
+    // Clears the whole slot, freeing it.
+    void RemoveVolume(int index);
+    // Lowest free index, or -1.
+    int GetFreeIndex() const;
+    // Lowest index in use whose path equals pszPath, ASCII case ignored; or -1.
+    int FindVolume(const char* pszPath) const;
+
+    const DeviceRecord& Record(int index) const { return m_records[index]; }
+
+private:
+    DeviceRecord m_records[DEVICE_STORE_SLOTS];
+};

@@ -1,0 +1,15 @@
+#include "log/log_line.h"
+
+uint32_t TraceElapsed(uint32_t dwNowTick, uint32_t dwLastTick)
+{
+    const uint32_t elapsed = dwNowTick - dwLastTick;  // unsigned: absorbs the wrap
+    return elapsed > TRACE_ELAPSED_CAP ? TRACE_ELAPSED_CAP : elapsed;
+}
+
+void ReplaceControlChars(char* psz)
+{
+    for (; *psz != '\0'; ++psz) {
+        const unsigned char c = static_cast<unsigned char>(*psz);
+        if (c < 0x20 || c == 0x7F) *psz = ' ';
+    }
+}

@@ -1,0 +1,13 @@
+// The diagnostic trace. Kept apart from the log writer so that code without
+// platform calls (the device store) can trace without pulling in windows.h.
+#pragma once
+
+#if defined(__MINGW32__) || defined(__GNUC__)
+#define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(gnu_printf, fmtIndex, firstArg)))
+#else
+#define PLUGTRAIL_PRINTF(fmtIndex, firstArg)
+#endif
+
+// Writes one diagnostic line to the outputs that are switched on (none by
+// default). The level is informative only: every level is handled alike.
+void Trace(int level, const char* pszFormat, ...) PLUGTRAIL_PRINTF(2, 3);

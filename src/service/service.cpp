@@ -1,0 +1,101 @@
+#include "service/service.h"
+
+#include "util/text.h"
+
+CService theService;
+
+CService::CService() : dwThreadId(0), hwnd(nullptr) {}
+
+CService::~CService() {}
+
+void CService::Init(const char* pszServiceName, const char* pszDisplayName)
+{
+    CopyText(szServiceName, pszServiceName);
+    CopyText(szDisplayName, pszDisplayName);
+    hServiceStatus = nullptr;
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = SERVICE_STOPPED;
+    status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    status.dwWin32ExitCode = 0;
+    status.dwServiceSpecificExitCode = 0;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+}
+
+void CService::LogEvent(const char* /*pszFormat*/, ...) {}
+
+void CService::Start()
+{
+    Trace(3, "CService::Start");
+    SERVICE_TABLE_ENTRYA dispatchTable[] = {
+        {szServiceName, ServiceMainEntry},
+        {nullptr, nullptr},
+    };
+    Trace(1, "calling StartServiceCtrlDispatcher");
+    const BOOL bResult = StartServiceCtrlDispatcherA(dispatchTable);
+    const DWORD dwError = GetLastError();
+    Trace(1, "returned from StartServiceCtrlDispatcher res=%i", bResult);
+    if (bResult || !bService) return;
+    LogEvent("StartServiceCtrlDispatcher Error=%d", static_cast<int>(dwError));
+    Trace(1, "StartServiceCtrlDispatcher Error=%i", static_cast<int>(dwError));
+    bService = 0;
+}
+
+void CService::ServiceMain()
+{
+    Trace(3, "CService::ServiceMain");
+    hServiceStatus = RegisterServiceCtrlHandlerA(szServiceName, HandlerEntry);
+    if (hServiceStatus == nullptr) {
+        LogEvent("RegisterServiceCtrlHandler failed");
+        return;
+    }
+    SetStatus(SERVICE_START_PENDING);
+    status.dwWin32ExitCode = 0;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+    Trace(3, "calling Run now");
+    Run();
+    Trace(3, "Run returned");
+    SetStatus(SERVICE_STOPPED);
+}
+
+void CService::SetStatus(DWORD dwState)
+{
+    status.dwCurrentState = dwState;
+    SetServiceStatus(hServiceStatus, &status);
+}
+
+void CService::Run()
+{
+    Trace(3, "CService::Run");
+    dwThreadId = GetCurrentThreadId();
+    if (bService) {
+        SetStatus(SERVICE_RUNNING);
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+        // Pin the working set small: the service idles for months.
+        SetProcessWorkingSetSize(GetCurrentProcess(), 0x80000, 0x80000);
+    }
+    Trace(3, "CService::Run -> enter ServiceMsgLoop");
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    Trace(3, "CService::Run -> after ServiceMsgLoop");
+}
+
+void CService::Handler(DWORD dwControl)
+{
+    if (dwControl != SERVICE_CONTROL_STOP) return;
+    Trace(1, "SERVICE_CONTROL_STOP");
+    SetStatus(SERVICE_STOP_PENDING);
+    PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+void WINAPI CService::ServiceMainEntry(DWORD /*dwArgc*/, LPSTR* /*lpszArgv*/)
+{
+    theService.ServiceMain();
+}
+
+void WINAPI CService::HandlerEntry(DWORD dwControl)
+{
+    theService.Handler(dwControl);
+}

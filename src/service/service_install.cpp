@@ -1,0 +1,139 @@
+// Installing, querying and removing the program's own service entry. Each
+// operation opens its SCM handles and closes them before it returns.
+#include "service/service.h"
+
+#include "util/scoped_handle.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr char SERVICE_DESCRIPTION_TEXT[] = "Plugtrail; logs USB device arrivals and removals";
+constexpr DWORD SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+// The module path in double quotes, so that a path with spaces cannot be
+// taken for a shorter program path followed by arguments.
+constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
+
+}  // namespace
+
+BOOL CService::IsInstalled()
+{
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm) return 0;
+    ScopedServiceHandle service(OpenServiceA(scm.get(), szServiceName, SERVICE_QUERY_CONFIG));
+    return service ? 1 : 0;
+}
+
+DWORD CService::QueryState()
+{
+    if (!IsInstalled()) return 0;
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!scm) {
+        MessageBoxA(nullptr, "Couldn't open service manager", szServiceName, MB_OK);
+        return 0;
+    }
+    ScopedServiceHandle service(OpenServiceA(scm.get(), szServiceName, SERVICE_QUERY_STATUS));
+    if (!service) {
+        scm.reset();
+        MessageBoxA(nullptr, "Couldn't open service", szServiceName, MB_OK);
+        return 0;
+    }
+    SERVICE_STATUS serviceStatus = {};
+    if (!QueryServiceStatus(service.get(), &serviceStatus)) return 0;
+    return serviceStatus.dwCurrentState;
+}
+
+BOOL CService::Install(BOOL bShowMessages)
+{
+    auto say = [&](const char* pszText, UINT uIcon) {
+        if (bShowMessages) MessageBoxA(nullptr, pszText, szServiceName, uIcon);
+    };
+
+    if (IsInstalled()) {
+        say("Service is already installed", MB_ICONINFORMATION);
+        return 1;
+    }
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm) {
+        say("Couldn't open service manager", MB_ICONINFORMATION);
+        return 0;
+    }
+
+    char szModule[MAX_PATH];
+    const DWORD cchModule = GetModuleFileNameA(nullptr, szModule, MAX_PATH);
+    if (cchModule >= MAX_PATH) szModule[MAX_PATH - 1] = '\0';
+    char szQuotedPath[QUOTED_PATH_SIZE];
+    FormatText(szQuotedPath, "\"%s\"", szModule);
+
+    ScopedServiceHandle service(CreateServiceA(scm.get(), szServiceName, szDisplayName, SERVICE_ALL_ACCESS,
+                                               SERVICE_TYPE, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                               szQuotedPath, nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service) {
+        scm.reset();
+        say("Couldn't create service", MB_ICONINFORMATION);
+        return 0;
+    }
+
+    SERVICE_DESCRIPTIONA description = {const_cast<char*>(SERVICE_DESCRIPTION_TEXT)};
+    ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
+
+    BOOL bResult;
+    if (StartServiceA(service.get(), 0, nullptr)) {
+        say("Service installed and started", MB_ICONINFORMATION);
+        bResult = 1;
+    } else {
+        say("Service installed but failed to start", MB_ICONWARNING);
+        bResult = 0;
+    }
+    return bResult;
+}
+
+BOOL CService::Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages)
+{
+    auto say = [&](const char* pszText, const char* pszCaption, UINT uIcon) {
+        if (bShowMessages) MessageBoxA(nullptr, pszText, pszCaption, uIcon);
+    };
+
+    if (!IsInstalled()) {
+        say("Service is not installed", szServiceName, MB_ICONINFORMATION);
+        return 1;
+    }
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm) {
+        say("Couldn't open service manager", szServiceName, MB_ICONWARNING);
+        return 0;
+    }
+    ScopedServiceHandle service(OpenServiceA(scm.get(), szServiceName, DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service) {
+        scm.reset();
+        say("Couldn't open service", szServiceName, MB_ICONWARNING);
+        return 0;
+    }
+
+    SERVICE_STATUS serviceStatus = {};
+    const DWORD dwStart = GetTickCount();
+    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &serviceStatus)) {
+        while (serviceStatus.dwCurrentState != SERVICE_STOPPED) {
+            // The stopping service's wait hint paces the polling, but never
+            // past the time the caller allowed.
+            const DWORD dwElapsed = GetTickCount() - dwStart;
+            const DWORD dwRemaining = dwElapsed < dwTimeoutMs ? dwTimeoutMs - dwElapsed : 0;
+            Sleep(serviceStatus.dwWaitHint < dwRemaining ? serviceStatus.dwWaitHint : dwRemaining);
+            if (!QueryServiceStatus(service.get(), &serviceStatus)) return 0;
+            if (serviceStatus.dwCurrentState == SERVICE_STOPPED) break;
+            if (GetTickCount() - dwStart > dwTimeoutMs) {
+                say("Service could not be stopped", nullptr, MB_ICONWARNING);
+                return 0;
+            }
+        }
+    }
+
+    const BOOL bDeleted = DeleteService(service.get());
+    service.reset();
+    scm.reset();
+    if (bDeleted) {
+        say("Service uninstalled", szServiceName, MB_ICONINFORMATION);
+        return 1;
+    }
+    say("Service could not be deleted", szServiceName, MB_ICONWARNING);
+    return 0;
+}

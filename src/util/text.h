@@ -1,0 +1,93 @@
+// Bounded text helpers. Every fixed character array in the program is filled
+// through these: the destination's size comes from its type, the result is
+// always terminated, and text that does not fit is cut.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+
+namespace text_detail {
+
+inline size_t CopyBounded(char* dst, size_t cchDst, const char* src)
+{
+    size_t i = 0;
+    if (src != nullptr) {
+        for (; i + 1 < cchDst && src[i] != '\0'; ++i) dst[i] = src[i];
+    }
+    dst[i] = '\0';
+    return i;
+}
+
+inline size_t LengthBounded(const char* s, size_t cchMax)
+{
+    size_t i = 0;
+    while (i < cchMax && s[i] != '\0') ++i;
+    return i;
+}
+
+// vsnprintf reports the length it wanted; the caller needs what was written.
+inline int FormatBounded(char* dst, size_t cchDst, const char* fmt, va_list args)
+{
+    int n = vsnprintf(dst, cchDst, fmt, args);
+    dst[cchDst - 1] = '\0';
+    if (n < 0) {
+        dst[0] = '\0';
+        return 0;
+    }
+    return static_cast<size_t>(n) < cchDst ? n : static_cast<int>(cchDst - 1);
+}
+
+}  // namespace text_detail
+
+// Copies src (null counts as empty) into dst; returns the characters copied.
+template <size_t N>
+inline size_t CopyText(char (&dst)[N], const char* src)
+{
+    static_assert(N > 0, "destination needs room for the terminator");
+    return text_detail::CopyBounded(dst, N, src);
+}
+
+// Appends src behind the text already in dst.
+template <size_t N>
+inline size_t AppendText(char (&dst)[N], const char* src)
+{
+    const size_t used = text_detail::LengthBounded(dst, N - 1);
+    return used + text_detail::CopyBounded(dst + used, N - used, src);
+}
+
+template <size_t N>
+inline int FormatTextV(char (&dst)[N], const char* fmt, va_list args)
+{
+    return text_detail::FormatBounded(dst, N, fmt, args);
+}
+
+// printf into dst; returns the length of what was written.
+template <size_t N>
+inline int FormatText(char (&dst)[N], const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    const int n = FormatTextV(dst, fmt, args);
+    va_end(args);
+    return n;
+}
+
+// printf into dst, then the line end eol. A long line is cut before its line
+// end, so a cut line still ends where it should.
+template <size_t N>
+inline int FormatLine(char (&dst)[N], const char* eol, const char* fmt, ...)
+{
+    const size_t cchEol = text_detail::LengthBounded(eol, N - 1);
+    va_list args;
+    va_start(args, fmt);
+    const int n = text_detail::FormatBounded(dst, N - cchEol, fmt, args);
+    va_end(args);
+    return n + static_cast<int>(text_detail::CopyBounded(dst + n, N - n, eol));
+}
+
+// True when both texts are equal with the case of ASCII letters ignored.
+bool EqualsIgnoreAsciiCase(const char* a, const char* b);
+
+// Lower-cases the ASCII letters A to Z in place; every other byte stays.
+void LowerAsciiInPlace(char* psz);

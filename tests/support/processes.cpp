@@ -1,0 +1,57 @@
+#include "support/processes.h"
+
+#include <vector>
+
+std::string ExeDirectory()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+ChildProcess::ChildProcess(const std::string& exeName, const std::string& args)
+{
+    const std::string exe = ExeDirectory() + exeName;
+    std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
+    std::vector<char> cmdLine(cmd.begin(), cmd.end());
+    cmdLine.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    if (!CreateProcessA(exe.c_str(), cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi))
+        m_pi = PROCESS_INFORMATION{};
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (m_pi.hProcess == nullptr) return;
+    if (WaitForSingleObject(m_pi.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(m_pi.hProcess, 99);
+    CloseHandle(m_pi.hThread);
+    CloseHandle(m_pi.hProcess);
+}
+
+DWORD ChildProcess::Wait(DWORD dwMs)
+{
+    WaitForSingleObject(m_pi.hProcess, dwMs);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(m_pi.hProcess, &code);
+    return code;
+}
+
+FileHolder::FileHolder(const char* pszPath, DWORD dwMs) : m_child(nullptr), m_bHeld(false)
+{
+    const std::string eventName = "plugtrail_test_hold_" + std::to_string(GetCurrentProcessId());
+    m_hReady = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    m_child = new ChildProcess("hold_file.exe",
+                               "\"" + std::string(pszPath) + "\" " + std::to_string(dwMs) + " " + eventName);
+    if (m_child->Started()) {
+        HANDLE handles[] = {m_hReady, m_child->Handle()};
+        m_bHeld = WaitForMultipleObjects(2, handles, FALSE, 20000) == WAIT_OBJECT_0;
+    }
+}
+
+FileHolder::~FileHolder()
+{
+    delete m_child;
+    CloseHandle(m_hReady);
+}

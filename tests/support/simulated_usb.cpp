@@ -1,0 +1,115 @@
+#include "support/simulated_usb.h"
+
+#include <setupapi.h>
+
+#include <cctype>
+#include <stdexcept>
+#include <vector>
+
+const GUID kUsbDeviceInterfaceGuid = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+namespace {
+
+const GUID kUsbClassGuid = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const char kDeviceClassesKey[] =
+    "System\\CurrentControlSet\\Control\\DeviceClasses\\{A5DCBF10-6530-11D2-901F-00C04FB951ED}\\";
+
+struct DevInfoList {
+    HDEVINFO h;
+    DevInfoList() : h(SetupDiCreateDeviceInfoList(&kUsbClassGuid, nullptr)) {}
+    ~DevInfoList()
+    {
+        if (h != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(h);
+    }
+};
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    throw std::runtime_error(what + " failed, error " + std::to_string(GetLastError()));
+}
+
+void SetTextProperty(HDEVINFO h, SP_DEVINFO_DATA* data, DWORD prop, const std::string& value)
+{
+    if (value.empty()) return;
+    if (!SetupDiSetDeviceRegistryPropertyA(h, data, prop, reinterpret_cast<const BYTE*>(value.c_str()),
+                                           static_cast<DWORD>(value.size() + 1)))
+        Fail("SetupDiSetDeviceRegistryPropertyA");
+}
+
+std::string ControlKeyOf(const std::string& path)
+{
+    // \\?\usb#... is kept under ##?#usb#...\#\Control.
+    return std::string(kDeviceClassesKey) + "##?#" + path.substr(4) + "\\#\\Control";
+}
+
+}  // namespace
+
+void RemoveSimulatedDevice(const std::string& instanceId)
+{
+    DevInfoList list;
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    if (SetupDiOpenDeviceInfoA(list.h, instanceId.c_str(), nullptr, 0, &data))
+        SetupDiRemoveDevice(list.h, &data);
+}
+
+SimulatedUsbDevice::SimulatedUsbDevice(const UsbDeviceSpec& spec) : m_instanceId(spec.instanceId)
+{
+    RemoveSimulatedDevice(spec.instanceId);
+
+    DevInfoList list;
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    if (!SetupDiCreateDeviceInfoA(list.h, spec.instanceId.c_str(), &kUsbClassGuid, nullptr, nullptr, 0, &data))
+        Fail("SetupDiCreateDeviceInfoA " + spec.instanceId);
+    if (!SetupDiRegisterDeviceInfo(list.h, &data, 0, nullptr, nullptr, nullptr)) Fail("SetupDiRegisterDeviceInfo");
+
+    SetTextProperty(list.h, &data, SPDRP_SERVICE, spec.service);
+    SetTextProperty(list.h, &data, SPDRP_FRIENDLYNAME, spec.friendlyName);
+    SetTextProperty(list.h, &data, SPDRP_DEVICEDESC, spec.deviceDesc);
+    SetTextProperty(list.h, &data, SPDRP_MFG, spec.mfg);
+    SetTextProperty(list.h, &data, SPDRP_LOCATION_INFORMATION, spec.location);
+
+    SP_DEVICE_INTERFACE_DATA iface = {};
+    iface.cbSize = sizeof iface;
+    if (!SetupDiCreateDeviceInterfaceA(list.h, &data, &kUsbDeviceInterfaceGuid, nullptr, 0, &iface))
+        Fail("SetupDiCreateDeviceInterfaceA");
+
+    DWORD cbRequired = 0;
+    SetupDiGetDeviceInterfaceDetailA(list.h, &iface, nullptr, 0, &cbRequired, nullptr);
+    std::vector<char> buffer(cbRequired + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(list.h, &iface, detail, static_cast<DWORD>(buffer.size()), nullptr,
+                                          nullptr))
+        Fail("SetupDiGetDeviceInterfaceDetailA");
+    m_path = detail->DevicePath;
+    SetPresent(false);
+}
+
+SimulatedUsbDevice::~SimulatedUsbDevice()
+{
+    SetPresent(false);
+    RemoveSimulatedDevice(m_instanceId);
+}
+
+void SimulatedUsbDevice::SetPresent(bool bPresent)
+{
+    HKEY hKey = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ControlKeyOf(m_path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &hKey, nullptr) != ERROR_SUCCESS)
+        Fail("RegCreateKeyExA");
+    const DWORD dwLinked = bPresent ? 1 : 0;
+    const LONG rc = RegSetValueExA(hKey, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwLinked),
+                                   sizeof dwLinked);
+    RegCloseKey(hKey);
+    if (rc != ERROR_SUCCESS) Fail("RegSetValueExA Linked");
+}
+
+std::string SimulatedUsbDevice::BroadcastPath() const
+{
+    std::string upper = m_path;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+}

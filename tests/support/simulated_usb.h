@@ -1,0 +1,44 @@
+// USB devices made through the real SetupDi of the test's Wine prefix: a
+// device node with registry properties and a USB device interface, present or
+// absent as a test plugs and unplugs it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+extern const GUID kUsbDeviceInterfaceGuid;
+
+struct UsbDeviceSpec {
+    std::string instanceId;  // e.g. USB\VID_0A0B&PID_1234\SN0001
+    // Properties; an empty text leaves the property unset.
+    std::string service;
+    std::string friendlyName;
+    std::string deviceDesc;
+    std::string mfg;
+    std::string location;
+};
+
+class SimulatedUsbDevice {
+public:
+    // Creates the device node and its interface, replacing any left from an
+    // earlier run; the interface starts absent.
+    explicit SimulatedUsbDevice(const UsbDeviceSpec& spec);
+    ~SimulatedUsbDevice();
+    SimulatedUsbDevice(const SimulatedUsbDevice&) = delete;
+    SimulatedUsbDevice& operator=(const SimulatedUsbDevice&) = delete;
+
+    // Makes the interface present (or absent) for DIGCF_PRESENT enumeration.
+    void SetPresent(bool bPresent);
+    // The interface path as SetupDi reports it (lower case).
+    const std::string& InterfacePath() const { return m_path; }
+    // The path as the system's broadcasts carry it (upper case).
+    std::string BroadcastPath() const;
+
+private:
+    std::string m_instanceId;
+    std::string m_path;
+};
+
+// Removes a device node left by an earlier run, if there is one.
+void RemoveSimulatedDevice(const std::string& instanceId);

@@ -1,0 +1,12 @@
+// Small file helpers for tests that read what the program wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The whole file, or an empty text when it does not exist.
+std::string ReadWholeFile(const char* pszPath);
+// The file split at "\r\n"; a last line without its line end is kept as is.
+std::vector<std::string> ReadLines(const char* pszPath);
+void DeleteIfPresent(const char* pszPath);
+bool FileExists(const char* pszPath);
