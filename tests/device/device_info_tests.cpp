@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/device_info.h"
+#include "support/simulated_usb.h"
+
+namespace {
+
+struct Lookup {
+    bool found = false;
+    std::string path;  // the caller's path as the lookup left it
+    char service[DEVINFO_TEXT_SIZE] = "";
+    char typeName[DEVINFO_TYPENAME_SIZE] = "";
+    char friendlyName[DEVINFO_TEXT_SIZE] = "";
+    char deviceDesc[DEVINFO_TEXT_SIZE] = "";
+    char mfg[DEVINFO_TEXT_SIZE] = "";
+    std::string report;  // what the lookup printed
+};
+
+Lookup LookUp(const std::string& path, const GUID& classGuid = kUsbDeviceInterfaceGuid)
+{
+    Lookup r;
+    char buffer[DEVINFO_TEXT_SIZE + 64] = "";
+    path.copy(buffer, sizeof buffer - 1);
+    ::testing::internal::CaptureStdout();
+    r.found = GetDeviceInfo(&classGuid, buffer, r.service, r.typeName, r.friendlyName, r.deviceDesc, r.mfg);
+    fflush(stdout);
+    r.report = ::testing::internal::GetCapturedStdout();
+    r.path = buffer;
+    return r;
+}
+
+UsbDeviceSpec Spec(const std::string& id, const std::string& service, const std::string& friendly,
+                   const std::string& desc, const std::string& mfg, const std::string& location)
+{
+    return UsbDeviceSpec{id, service, friendly, desc, mfg, location};
+}
+
+size_t CountOf(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(GetDeviceInfo, ReadsAStorageStickFoundByAMixedCasePath)
+{
+    SimulatedUsbDevice stick(Spec("USB\\VID_0781&PID_5567\\4C530001", "USBSTOR", "SanDisk Cruzer Blade",
+                                  "USB Mass Storage Device", "Compatible USB storage device", "Port_#0001.Hub_#0004"));
+    stick.SetPresent(true);
+
+    const std::string mixed = "\\\\?\\USB#Vid_0781&Pid_5567#4c530001#{A5DCBF10-6530-11d2-901F-00C04FB951ED}";
+    const Lookup r = LookUp(mixed);
+    ASSERT_TRUE(r.found);
+    EXPECT_STREQ("USBSTOR", r.service);
+    EXPECT_STREQ("USB storage", r.typeName);
+    EXPECT_STREQ("SanDisk Cruzer Blade", r.friendlyName) << "a friendly name wins over the location";
+    EXPECT_STREQ("USB Mass Storage Device", r.deviceDesc);
+    EXPECT_STREQ("Compatible USB storage device", r.mfg);
+    EXPECT_EQ(stick.InterfacePath(), r.path) << "the caller's path is lower-cased in place";
+}
+
+TEST(GetDeviceInfo, MapsServicesToTypeLabelsCaseSensitively)
+{
+    SimulatedUsbDevice hub(Spec("USB\\ROOT_HUB20\\4&1D2A3B4C&0", "USBHUB", "", "USB Root Hub", "(Standard USB Host)",
+                                "Port_#0002.Hub_#0001"));
+    SimulatedUsbDevice reader(Spec("USB\\VID_076B&PID_3021\\5&2B0C&0&1", "USBCCID", "", "Smart card reader", "", ""));
+    SimulatedUsbDevice vendor(Spec("USB\\VID_1234&PID_0001\\V1", "WinUSB", "", "Vendor device", "Vendor", ""));
+    SimulatedUsbDevice lower(Spec("USB\\VID_1234&PID_0002\\V2", "usbstor", "", "Lower-case service", "", ""));
+    SimulatedUsbDevice bare(Spec("USB\\VID_1234&PID_0003\\V3", "", "", "", "", ""));
+    for (SimulatedUsbDevice* d : {&hub, &reader, &vendor, &lower, &bare}) d->SetPresent(true);
+
+    Lookup r = LookUp(hub.BroadcastPath());
+    ASSERT_TRUE(r.found);
+    EXPECT_STREQ("USB hub", r.typeName);
+    EXPECT_STREQ("Port_#0002.Hub_#0001", r.friendlyName) << "the location stands in for a missing friendly name";
+
+    r = LookUp(reader.BroadcastPath());
+    EXPECT_STREQ("USB smartcard", r.typeName);
+    EXPECT_STREQ("", r.friendlyName) << "neither friendly name nor location";
+
+    r = LookUp(vendor.BroadcastPath());
+    EXPECT_STREQ("WinUSB", r.typeName) << "a service without a label keeps its own name";
+
+    r = LookUp(lower.BroadcastPath());
+    EXPECT_STREQ("usbstor", r.typeName);
+
+    r = LookUp(bare.BroadcastPath());
+    ASSERT_TRUE(r.found) << "found even with no properties at all";
+    EXPECT_STREQ("", r.service);
+    EXPECT_STREQ("", r.typeName);
+    EXPECT_STREQ("", r.deviceDesc);
+    EXPECT_STREQ("", r.mfg);
+}
+
+TEST(GetDeviceInfo, CutsLongValuesToTheirOutputs)
+{
+    const std::string longText(600, 'L');
+    const std::string longService(40, 'S');
+    SimulatedUsbDevice d(Spec("USB\\VID_1234&PID_0004\\LONG", longService, longText, longText, longText, ""));
+    d.SetPresent(true);
+
+    const Lookup r = LookUp(d.BroadcastPath());
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ(std::string(DEVINFO_TEXT_SIZE - 1, 'L'), r.friendlyName);
+    EXPECT_EQ(std::string(DEVINFO_TEXT_SIZE - 1, 'L'), r.mfg);
+    EXPECT_EQ(longService, r.service);
+    EXPECT_EQ(std::string(DEVINFO_TYPENAME_SIZE - 1, 'S'), r.typeName);
+}
+
+TEST(GetDeviceInfo, MissesADeviceThatIsNotPresent)
+{
+    SimulatedUsbDevice gone(Spec("USB\\VID_1234&PID_0005\\GONE", "USBSTOR", "Gone", "Gone", "Gone", ""));
+    SimulatedUsbDevice other(Spec("USB\\VID_1234&PID_0006\\HERE", "USBSER", "Here", "Here", "Here", ""));
+    other.SetPresent(true);
+
+    const Lookup r = LookUp(gone.BroadcastPath());
+    EXPECT_FALSE(r.found);
+    EXPECT_STREQ("", r.service);
+    EXPECT_STREQ("", r.typeName);
+    EXPECT_STREQ("", r.friendlyName);
+    EXPECT_STREQ("", r.deviceDesc);
+    EXPECT_STREQ("", r.mfg);
+    // Every present interface was looked at and reported.
+    EXPECT_EQ(1u, CountOf(r.report, "Device Number 0  hDevInfo="));
+    EXPECT_EQ(0u, CountOf(r.report, "Device Number 1 "));
+}
+
+TEST(GetDeviceInfo, ReportsEachInterfaceUpToTheMatch)
+{
+    SimulatedUsbDevice a(Spec("USB\\VID_1234&PID_0007\\A", "USBSER", "A", "", "", ""));
+    SimulatedUsbDevice b(Spec("USB\\VID_1234&PID_0008\\B", "USBSER", "B", "", "", ""));
+    SimulatedUsbDevice c(Spec("USB\\VID_1234&PID_0009\\C", "USBSER", "C", "", "", ""));
+    for (SimulatedUsbDevice* d : {&a, &b, &c}) d->SetPresent(true);
+
+    const std::string separator = std::string(81, '-') + "\n";
+    for (SimulatedUsbDevice* d : {&a, &b, &c}) {
+        const Lookup r = LookUp(d->BroadcastPath());
+        ASSERT_TRUE(r.found);
+        const size_t looked = CountOf(r.report, separator);
+        ASSERT_GE(looked, 1u);
+        ASSERT_LE(looked, 3u);
+        EXPECT_EQ(looked, CountOf(r.report, "Device Number "));
+        // Numbered from 0, in order, each after its separator.
+        for (size_t i = 0; i < looked; ++i)
+            EXPECT_NE(std::string::npos,
+                      r.report.find(separator + "Device Number " + std::to_string(i) + "  hDevInfo="))
+                << r.report;
+    }
+}
+
+TEST(GetDeviceInfo, ClassWithoutPresentInterfacesPrintsNothing)
+{
+    const GUID unused = {0x0BADF00D, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const Lookup r = LookUp("\\\\?\\usb#nothing", unused);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ("", r.report);
+}
