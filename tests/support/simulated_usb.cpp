@@ -88,8 +88,44 @@ SimulatedUsbDevice::SimulatedUsbDevice(const UsbDeviceSpec& spec) : m_instanceId
     SetPresent(false);
 }
 
+SimulatedUsbDevice::SimulatedUsbDevice(const std::string& instanceId, const std::string& path)
+    : m_instanceId(instanceId), m_path(path), m_bKeep(true)
+{
+}
+
+std::unique_ptr<SimulatedUsbDevice> SimulatedUsbDevice::OpenExisting(const std::string& instanceId)
+{
+    // Every USB device interface, present or not; the one whose device has
+    // this instance id.
+    HDEVINFO h = SetupDiGetClassDevsA(&kUsbDeviceInterfaceGuid, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
+    if (h == INVALID_HANDLE_VALUE) Fail("SetupDiGetClassDevsA");
+    std::string path;
+    SP_DEVICE_INTERFACE_DATA iface = {};
+    iface.cbSize = sizeof iface;
+    for (DWORD i = 0; path.empty() && SetupDiEnumDeviceInterfaces(h, nullptr, &kUsbDeviceInterfaceGuid, i, &iface);
+         ++i) {
+        DWORD cbRequired = 0;
+        SetupDiGetDeviceInterfaceDetailA(h, &iface, nullptr, 0, &cbRequired, nullptr);
+        std::vector<char> buffer(cbRequired + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        SP_DEVINFO_DATA data = {};
+        data.cbSize = sizeof data;
+        if (!SetupDiGetDeviceInterfaceDetailA(h, &iface, detail, static_cast<DWORD>(buffer.size()), nullptr, &data))
+            continue;
+        char szId[MAX_PATH];
+        if (SetupDiGetDeviceInstanceIdA(h, &data, szId, sizeof szId, nullptr) &&
+            lstrcmpiA(szId, instanceId.c_str()) == 0)
+            path = detail->DevicePath;
+    }
+    SetupDiDestroyDeviceInfoList(h);
+    if (path.empty()) throw std::runtime_error("no simulated device " + instanceId);
+    return std::unique_ptr<SimulatedUsbDevice>(new SimulatedUsbDevice(instanceId, path));
+}
+
 SimulatedUsbDevice::~SimulatedUsbDevice()
 {
+    if (m_bKeep) return;
     SetPresent(false);
     RemoveSimulatedDevice(m_instanceId);
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 extern const GUID kUsbDeviceInterfaceGuid;
@@ -24,10 +25,16 @@ public:
     // Creates the device node and its interface, replacing any left from an
     // earlier run; the interface starts absent.
     explicit SimulatedUsbDevice(const UsbDeviceSpec& spec);
+    // Takes up a device node that an earlier process made and kept (see
+    // Keep), with its interface as it is; throws when there is none.
+    static std::unique_ptr<SimulatedUsbDevice> OpenExisting(const std::string& instanceId);
     ~SimulatedUsbDevice();
     SimulatedUsbDevice(const SimulatedUsbDevice&) = delete;
     SimulatedUsbDevice& operator=(const SimulatedUsbDevice&) = delete;
 
+    // Leaves the device node in place when this object goes, so that a later
+    // process can take it up again with OpenExisting.
+    void Keep() { m_bKeep = true; }
     // Makes the interface present (or absent) for DIGCF_PRESENT enumeration.
     void SetPresent(bool bPresent);
     // The interface path as SetupDi reports it (lower case).
@@ -36,8 +43,11 @@ public:
     std::string BroadcastPath() const;
 
 private:
+    SimulatedUsbDevice(const std::string& instanceId, const std::string& path);
+
     std::string m_instanceId;
     std::string m_path;
+    bool m_bKeep = false;
 };
 
 // Removes a device node left by an earlier run, if there is one.

@@ -1,0 +1,189 @@
+// The resources of the built Plugtrail.exe, read back through the system's
+// own resource and version APIs: the icon group and its images, and the
+// German version information.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/processes.h"
+
+namespace {
+
+constexpr WORD kIconGroupId = 101;
+
+std::string PlugtrailPath()
+{
+    // The executable lands at the top of the build folder, above the tests.
+    return ExeDirectory() + "..\\Plugtrail.exe";
+}
+
+// The executable loaded as a data file: resources only, no code runs.
+class DataModule {
+public:
+    explicit DataModule(const std::string& path) : m_h(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE))
+    {
+    }
+    ~DataModule()
+    {
+        if (m_h != nullptr) FreeLibrary(m_h);
+    }
+    DataModule(const DataModule&) = delete;
+    DataModule& operator=(const DataModule&) = delete;
+    HMODULE get() const { return m_h; }
+
+    // The bytes of a resource, or an empty vector when there is none.
+    std::vector<BYTE> Resource(LPCSTR type, WORD id) const
+    {
+        HRSRC hRes = FindResourceA(m_h, MAKEINTRESOURCEA(id), type);
+        if (hRes == nullptr) return {};
+        HGLOBAL hData = LoadResource(m_h, hRes);
+        const BYTE* p = hData ? static_cast<const BYTE*>(LockResource(hData)) : nullptr;
+        if (p == nullptr) return {};
+        return std::vector<BYTE>(p, p + SizeofResource(m_h, hRes));
+    }
+
+private:
+    HMODULE m_h;
+};
+
+#pragma pack(push, 2)
+struct GroupIconDir {
+    WORD idReserved;
+    WORD idType;
+    WORD idCount;
+};
+struct GroupIconEntry {
+    BYTE bWidth;
+    BYTE bHeight;
+    BYTE bColorCount;
+    BYTE bReserved;
+    WORD wPlanes;
+    WORD wBitCount;
+    DWORD dwBytesInRes;
+    WORD nId;
+};
+#pragma pack(pop)
+static_assert(sizeof(GroupIconEntry) == 14, "group icon entries are 14 bytes");
+
+// Width of the colour bitmap of an icon the system built from a resource.
+LONG IconBitmapWidth(HICON hIcon)
+{
+    ICONINFO info = {};
+    if (!GetIconInfo(hIcon, &info)) return 0;
+    BITMAP bm = {};
+    const HBITMAP hbm = info.hbmColor ? info.hbmColor : info.hbmMask;
+    const LONG width = GetObjectA(hbm, sizeof bm, &bm) ? bm.bmWidth : 0;
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    return width;
+}
+
+TEST(Resources, IconGroupHoldsA32And16PixelImageIn16Colours)
+{
+    DataModule module(PlugtrailPath());
+    ASSERT_NE(module.get(), nullptr) << "LoadLibraryExA error " << GetLastError();
+
+    std::vector<BYTE> group = module.Resource(RT_GROUP_ICON, kIconGroupId);
+    ASSERT_GE(group.size(), sizeof(GroupIconDir));
+    GroupIconDir dir;
+    std::memcpy(&dir, group.data(), sizeof dir);
+    EXPECT_EQ(dir.idReserved, 0);
+    EXPECT_EQ(dir.idType, 1);
+    ASSERT_EQ(dir.idCount, 2);
+    ASSERT_EQ(group.size(), sizeof dir + dir.idCount * sizeof(GroupIconEntry));
+
+    std::vector<int> sizes;
+    for (WORD i = 0; i < dir.idCount; ++i) {
+        GroupIconEntry entry;
+        std::memcpy(&entry, group.data() + sizeof dir + i * sizeof entry, sizeof entry);
+        const int size = entry.bWidth;
+        sizes.push_back(size);
+        SCOPED_TRACE("icon " + std::to_string(size) + "x" + std::to_string(size));
+        EXPECT_EQ(entry.bHeight, entry.bWidth);
+        EXPECT_EQ(entry.bColorCount, 16);
+        EXPECT_EQ(entry.wPlanes, 1);
+        EXPECT_EQ(entry.wBitCount, 4);
+
+        // The image the entry names, with the size the entry gives.
+        std::vector<BYTE> image = module.Resource(RT_ICON, entry.nId);
+        ASSERT_EQ(image.size(), entry.dwBytesInRes);
+        ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
+        BITMAPINFOHEADER bih;
+        std::memcpy(&bih, image.data(), sizeof bih);
+        EXPECT_EQ(bih.biWidth, size);
+        EXPECT_EQ(bih.biHeight, 2 * size);  // colour bitmap and mask
+        EXPECT_EQ(bih.biBitCount, 4);
+        EXPECT_EQ(bih.biCompression, static_cast<DWORD>(BI_RGB));
+        // Header, 16 palette entries, 4-bit rows and 1-bit mask rows (32-bit aligned).
+        const size_t cbXor = ((size * 4 + 31) / 32 * 4) * size;
+        const size_t cbAnd = ((size + 31) / 32 * 4) * size;
+        EXPECT_EQ(image.size(), sizeof bih + 16 * sizeof(RGBQUAD) + cbXor + cbAnd);
+
+        // The system itself makes an icon of the image.
+        HICON hIcon = CreateIconFromResourceEx(image.data(), static_cast<DWORD>(image.size()), TRUE, 0x00030000,
+                                               size, size, LR_DEFAULTCOLOR);
+        ASSERT_NE(hIcon, nullptr) << "CreateIconFromResourceEx error " << GetLastError();
+        EXPECT_EQ(IconBitmapWidth(hIcon), size);
+        DestroyIcon(hIcon);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
+
+    // The system picks the matching image for each of the two sizes.
+    const int id32 = LookupIconIdFromDirectoryEx(group.data(), TRUE, 32, 32, LR_DEFAULTCOLOR);
+    const int id16 = LookupIconIdFromDirectoryEx(group.data(), TRUE, 16, 16, LR_DEFAULTCOLOR);
+    EXPECT_NE(id32, 0);
+    EXPECT_NE(id16, 0);
+    EXPECT_NE(id32, id16);
+}
+
+// A string value of the version block, or "<missing>".
+std::string VersionString(std::vector<BYTE>& info, const char* pszName)
+{
+    const std::string query = std::string("\\StringFileInfo\\040704E4\\") + pszName;
+    char* pszValue = nullptr;
+    UINT cch = 0;
+    if (!VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&pszValue), &cch) || pszValue == nullptr)
+        return "<missing>";
+    return pszValue;
+}
+
+TEST(Resources, VersionInformationIsGermanWithVersion0011)
+{
+    const std::string path = PlugtrailPath();
+    DWORD dwHandle = 0;
+    const DWORD cb = GetFileVersionInfoSizeA(path.c_str(), &dwHandle);
+    ASSERT_NE(cb, 0u) << "GetFileVersionInfoSizeA error " << GetLastError();
+    std::vector<BYTE> info(cb);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, cb, info.data()));
+
+    VS_FIXEDFILEINFO* pFixed = nullptr;
+    UINT cbFixed = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&pFixed), &cbFixed));
+    ASSERT_GE(cbFixed, sizeof(VS_FIXEDFILEINFO));
+    EXPECT_EQ(pFixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(pFixed->dwFileVersionMS, 0x00000000u);
+    EXPECT_EQ(pFixed->dwFileVersionLS, 0x00010001u);
+    EXPECT_EQ(pFixed->dwProductVersionMS, 0x00000000u);
+    EXPECT_EQ(pFixed->dwProductVersionLS, 0x00010001u);
+    EXPECT_EQ(pFixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+    WORD* pTranslation = nullptr;
+    UINT cbTranslation = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pTranslation),
+                               &cbTranslation));
+    ASSERT_EQ(cbTranslation, 4u);  // exactly one language
+    EXPECT_EQ(pTranslation[0], 0x0407);
+    EXPECT_EQ(pTranslation[1], 1252);
+
+    EXPECT_EQ(VersionString(info, "FileDescription"), "Plugtrail");
+    EXPECT_EQ(VersionString(info, "ProductName"), "Plugtrail");
+    EXPECT_EQ(VersionString(info, "FileVersion"), "0.0.1.1");
+    EXPECT_EQ(VersionString(info, "ProductVersion"), "0.0.1.1");
+    EXPECT_EQ(VersionString(info, "OriginalFilename"), "Plugtrail.exe");
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+// The system's side of a USB device's life, for end-to-end tests and the
+// demo: makes simulated USB devices come and go in the device-installation
+// database and sends the running Plugtrail the broadcasts the system would.
+//
+//   usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION
+//   usb_side unplug ID
+//   usb_side send CODE [ID]
+//   usb_side find
+//
+// ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
+// property text ("") leaves that property unset. The device node stays in the
+// registry between runs, so a later unplug finds what plug made. Exit code 0
+// on success; otherwise a message on stderr and 1 (2 for a usage error).
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/plugtrail_window.h"
+#include "support/simulated_usb.h"
+
+namespace {
+
+constexpr DWORD kSendTimeoutMs = 10000;
+constexpr DWORD kFindTimeoutMs = 10000;
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION\n"
+                 "       usb_side unplug ID\n"
+                 "       usb_side send CODE [ID]\n"
+                 "       usb_side find\n");
+    return 2;
+}
+
+HWND PlugtrailWindowOrThrow()
+{
+    const HWND hwnd = WaitForPlugtrailWindow(kFindTimeoutMs);
+    if (hwnd == nullptr) throw std::runtime_error("no Plugtrail window found");
+    return hwnd;
+}
+
+// Sends WM_DEVICECHANGE and waits until the window procedure has handled it.
+void SendDeviceChange(HWND hwnd, WPARAM code, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_DEVICECHANGE, code, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+        throw std::runtime_error("SendMessageTimeoutA WM_DEVICECHANGE failed, error " +
+                                 std::to_string(GetLastError()));
+}
+
+// A device-interface broadcast record for the USB device interface class,
+// sized to hold the path (the receiver gets dbcc_size bytes).
+std::vector<BYTE> InterfaceRecord(const std::string& path)
+{
+    const size_t cb = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + path.size() + 1;
+    std::vector<BYTE> buffer(cb < sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) ? sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)
+                                                                          : cb);
+    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(buffer.data());
+    record->dbcc_size = static_cast<DWORD>(buffer.size());
+    record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    record->dbcc_classguid = kUsbDeviceInterfaceGuid;
+    std::memcpy(record->dbcc_name, path.c_str(), path.size() + 1);
+    return buffer;
+}
+
+void SendInterfaceEvent(WPARAM code, const std::string& path)
+{
+    const HWND hwnd = PlugtrailWindowOrThrow();
+    std::vector<BYTE> record = InterfaceRecord(path);
+    SendDeviceChange(hwnd, code, reinterpret_cast<LPARAM>(record.data()));
+}
+
+int Plug(char** argv)
+{
+    UsbDeviceSpec spec;
+    spec.instanceId = argv[0];
+    spec.service = argv[1];
+    spec.friendlyName = argv[2];
+    spec.deviceDesc = argv[3];
+    spec.mfg = argv[4];
+    spec.location = argv[5];
+    SimulatedUsbDevice device(spec);
+    device.Keep();
+    device.SetPresent(true);
+    SendInterfaceEvent(DBT_DEVICEARRIVAL, device.BroadcastPath());
+    std::printf("plugged %s\n", spec.instanceId.c_str());
+    return 0;
+}
+
+int Unplug(const char* pszId)
+{
+    auto device = SimulatedUsbDevice::OpenExisting(pszId);
+    device->SetPresent(false);
+    SendInterfaceEvent(DBT_DEVICEREMOVECOMPLETE, device->BroadcastPath());
+    std::printf("unplugged %s\n", pszId);
+    return 0;
+}
+
+int Send(const char* pszCode, const char* pszId)
+{
+    char* pszEnd = nullptr;
+    const unsigned long code = std::strtoul(pszCode, &pszEnd, 0);
+    if (pszEnd == pszCode || *pszEnd != '\0') return Usage();
+    if (pszId != nullptr) {
+        SendInterfaceEvent(code, SimulatedUsbDevice::OpenExisting(pszId)->BroadcastPath());
+    } else {
+        SendDeviceChange(PlugtrailWindowOrThrow(), code, 0);
+    }
+    std::printf("sent 0x%04lX\n", code);
+    return 0;
+}
+
+int Find()
+{
+    const HWND hwnd = FindPlugtrailWindow();
+    if (hwnd == nullptr) {
+        std::fprintf(stderr, "usb_side: no Plugtrail window found\n");
+        return 1;
+    }
+    std::printf("0x%08lX\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
+    return 0;
+}
+
+int Run(int argc, char** argv)
+{
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    if (command == "plug" && argc == 8) return Plug(argv + 2);
+    if (command == "unplug" && argc == 3) return Unplug(argv[2]);
+    if (command == "send" && (argc == 3 || argc == 4)) return Send(argv[2], argc == 4 ? argv[3] : nullptr);
+    if (command == "find" && argc == 2) return Find();
+    return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "usb_side: %s\n", e.what());
+        return 1;
+    }
+}
