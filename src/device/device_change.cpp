@@ -156,13 +156,12 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
     cLastArrival = cArrived;
     CopyText(szLastDevicePath, pszDevicePath);
 
-    char szService[DEVINFO_TEXT_SIZE] = "";
-    char szTypeName[DEVINFO_TYPENAME_SIZE] = "";
-    char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
-    char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
-    char szMfg[DEVINFO_TEXT_SIZE] = "";
-
     if (bArrived) {
+        char szService[DEVINFO_TEXT_SIZE] = "";
+        char szTypeName[DEVINFO_TYPENAME_SIZE] = "";
+        char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
+        char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
+        char szMfg[DEVINFO_TEXT_SIZE] = "";
         if (GetDeviceInfo(&classGuid, pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg) &&
             pDeviceStore != nullptr)
             pDeviceStore->AddVolume(pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);

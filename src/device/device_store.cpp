@@ -5,6 +5,7 @@
 #include "log/trace.h"
 #include "util/text.h"
 
+// cppcheck-suppress uninitMemberVar ; a free slot is known by its first character alone
 CDeviceInfoStore::CDeviceInfoStore()
 {
     // Only the first character of a free slot is ever read.

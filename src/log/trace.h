@@ -2,8 +2,11 @@
 // platform calls (the device store) can trace without pulling in windows.h.
 #pragma once
 
-#if defined(__MINGW32__) || defined(__GNUC__)
+// MinGW's own printf understands the C99 formats, which gnu_printf checks.
+#if defined(__MINGW32__) && !defined(__clang__)
 #define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(gnu_printf, fmtIndex, firstArg)))
+#elif defined(__GNUC__)
+#define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(printf, fmtIndex, firstArg)))
 #else
 #define PLUGTRAIL_PRINTF(fmtIndex, firstArg)
 #endif

@@ -1,0 +1,40 @@
+// Builds device log lines from arbitrary field text: the line must stay one
+// line, inside its buffer, ending in CRLF, with every printable byte kept.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "log/log_line.h"
+#include "util/text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::string field(reinterpret_cast<const char*>(data), size);
+    field = field.substr(0, field.find('\0'));
+
+    char szMessage[1024];
+    FormatText(szMessage, "%s device %s: '%s' / '%s' / '%s'", "USB storage", "attached", field.c_str(),
+               field.c_str(), field.c_str());
+    std::string before = szMessage;
+    ReplaceControlChars(szMessage);
+    if (std::strlen(szMessage) != before.size()) std::abort();
+    for (size_t i = 0; i < before.size(); ++i) {
+        const unsigned char b = static_cast<unsigned char>(before[i]);
+        const bool control = b < 0x20 || b == 0x7F;
+        if (szMessage[i] != (control ? ' ' : before[i])) std::abort();
+    }
+
+    char szLine[1024];
+    const int n = FormatLine(szLine, "\r\n", "%s - %s  %s", "07.12.2026", "06:16:37", szMessage);
+    if (n <= 2 || static_cast<size_t>(n) != std::strlen(szLine) || n > 1023) std::abort();
+    if (std::strcmp(szLine + n - 2, "\r\n") != 0) std::abort();
+    const char* cr = std::strpbrk(szLine, "\r\n");
+    if (cr != szLine + n - 2) std::abort();
+
+    uint32_t now = 0, last = 0;
+    std::memcpy(&now, data, size < 4 ? size : 4);
+    if (size > 4) std::memcpy(&last, data + 4, size < 8 ? size - 4 : 4);
+    if (TraceElapsed(now, last) > TRACE_ELAPSED_CAP) std::abort();
+    return 0;
+}
