@@ -4,7 +4,10 @@
 
 CService theService;
 
-CService::CService() : dwThreadId(0), hwnd(nullptr) {}
+CService::CService()
+    : szServiceName(), szDisplayName(), hServiceStatus(nullptr), status(), bService(0), dwThreadId(0), hwnd(nullptr)
+{
+}
 
 CService::~CService() {}
 
