@@ -126,7 +126,9 @@ int Find()
         std::fprintf(stderr, "usb_side: no Plugtrail window found\n");
         return 1;
     }
-    std::printf("0x%08lX\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
+    const bool bThisDesktop = FindWindowA(kPlugtrailWindowClass, kPlugtrailWindowTitle) == hwnd;
+    std::printf("0x%08lX (%s)\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)),
+                bThisDesktop ? "on this desktop" : "found by probing handles");
     return 0;
 }
 

@@ -1,0 +1,129 @@
+// The real Plugtrail.exe, installed as a service or run with -debug, fed by
+// usb_side the way the demo feeds it: the window is found from outside,
+// simulated devices come and go, and the device log shows it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/plugtrail_window.h"
+#include "support/processes.h"
+#include "support/simulated_usb.h"
+#include "support/test_files.h"
+
+namespace {
+
+constexpr char kDeviceLog[] = "C:\\_UsbDevices.log";
+constexpr char kPlugtrail[] = "..\\Plugtrail.exe";
+constexpr DWORD kRunMs = 30000;
+
+constexpr char kStickId[] = "USB\\VID_0781&PID_5567\\4C530001";
+constexpr char kHubId[] = "USB\\VID_05E3&PID_0608\\5&1A2B3C4D&0&1";
+
+DWORD RunTool(const std::string& exe, const std::string& args)
+{
+    ChildProcess child(exe, args);
+    if (!child.Started()) return 0xFFFFFFFF;
+    return child.Wait(kRunMs);
+}
+
+DWORD UsbSide(const std::string& args) { return RunTool("usb_side.exe", args); }
+
+bool EndsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// usb_side keeps its device nodes between runs; nothing may outlive a test.
+void RemoveDevices()
+{
+    RemoveSimulatedDevice(kStickId);
+    RemoveSimulatedDevice(kHubId);
+}
+
+// The device log without the date and time in front of each line.
+std::vector<std::string> LoggedEvents()
+{
+    std::vector<std::string> events;
+    for (const std::string& line : ReadLines(kDeviceLog)) {
+        const size_t pos = line.find("  ");
+        events.push_back(pos == std::string::npos ? "<no date>" + line : line.substr(pos + 2));
+    }
+    return events;
+}
+
+class ServiceRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteIfPresent(kDeviceLog);
+        ASSERT_EQ(RunTool(kPlugtrail, "-silentinstall"), 1u);
+    }
+    void TearDown() override
+    {
+        RunTool(kPlugtrail, "-silentuninstall");
+        RemoveDevices();
+        DeleteIfPresent(kDeviceLog);
+    }
+};
+
+TEST_F(ServiceRun, UsbSideFindsTheServiceWindowAndItsEventsReachTheLog)
+{
+    const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_TRUE(IsPlugtrailWindow(hwnd));
+    EXPECT_EQ(UsbSide("find"), 0u);
+
+    const std::string stick = std::string("\"") + kStickId + "\"";
+    const std::string hub = std::string("\"") + kHubId + "\"";
+    EXPECT_EQ(UsbSide("plug " + stick +
+                      " USBSTOR \"SanDisk Cruzer Blade\" \"USB Mass Storage Device\" \"Compatible USB storage device\" "
+                      "\"Port_#0001.Hub_#0001\""),
+              0u);
+    // Only a location: it stands in for the friendly name.
+    EXPECT_EQ(UsbSide("plug " + hub + " USBHUB \"\" \"\" \"\" \"Port_#0002.Hub_#0001\""), 0u);
+    EXPECT_EQ(UsbSide("send 7"), 0u);  // DBT_DEVNODES_CHANGED: no line
+    EXPECT_EQ(UsbSide("unplug " + stick), 0u);
+    EXPECT_EQ(UsbSide("send 0x8004 " + stick), 0u);  // the same removal again: dropped
+    EXPECT_EQ(UsbSide("unplug " + hub), 0u);
+
+    EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{
+                                  "USB storage device attached: 'SanDisk Cruzer Blade' / 'USB Mass Storage Device' / "
+                                  "'Compatible USB storage device'",
+                                  "USB hub device attached: 'Port_#0002.Hub_#0001' / '' / ''",
+                                  "USB storage device removed: 'SanDisk Cruzer Blade' / 'USB Mass Storage Device' / "
+                                  "'Compatible USB storage device'",
+                                  "USB hub device removed: 'Port_#0002.Hub_#0001' / '' / ''",
+                              }));
+    EXPECT_TRUE(EndsWith(ReadWholeFile(kDeviceLog), "''\r\n"));
+
+    // Once the service is removed there is no window left to find.
+    ASSERT_EQ(RunTool(kPlugtrail, "-silentuninstall"), 1u);
+    EXPECT_EQ(FindPlugtrailWindow(), nullptr);
+    EXPECT_EQ(UsbSide("find"), 1u);
+    EXPECT_NE(UsbSide("unplug \"USB\\VID_1111&PID_2222\\NEVERPLUGGED\""), 0u);
+}
+
+TEST(DebugRun, WindowOnThisDesktopIsFoundAndClosesTheRun)
+{
+    DeleteIfPresent(kDeviceLog);
+    ChildProcess plugtrail(kPlugtrail, "-debug");
+    ASSERT_TRUE(plugtrail.Started());
+    const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(hwnd, FindWindowA(kPlugtrailWindowClass, kPlugtrailWindowTitle));
+
+    const std::string stick = std::string("\"") + kStickId + "\"";
+    EXPECT_EQ(UsbSide("plug " + stick + " USBSTOR \"Stick\" \"Disk\" \"Maker\" \"\""), 0u);
+    EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{"USB storage device attached: 'Stick' / 'Disk' / 'Maker'"}));
+
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(plugtrail.Wait(kRunMs), 0u);
+    EXPECT_EQ(FindPlugtrailWindow(), nullptr);
+    RemoveDevices();
+    DeleteIfPresent(kDeviceLog);
+}
+
+}  // namespace
