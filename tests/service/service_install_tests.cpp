@@ -1,0 +1,277 @@
+// Installing, querying and removing real service entries through the SCM,
+// with the message boxes each step shows.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "service/scm_helpers.h"
+#include "service/service.h"
+#include "support/message_box.h"
+#include "support/processes.h"
+#include "util/scoped_handle.h"
+
+namespace {
+
+constexpr char INSTALLED[] = "PlugtrailTestInstall";
+constexpr char SLOW[] = "PlugtrailTestSlowStop";
+constexpr char DESCRIPTION[] = "Plugtrail; logs USB device arrivals and removals";
+
+struct Box {
+    std::string text;
+    std::string caption;
+    BoxIcon icon;
+};
+
+std::vector<Box> Simplify(const std::vector<SeenMessageBox>& seen)
+{
+    std::vector<Box> boxes;
+    for (const SeenMessageBox& b : seen) boxes.push_back({b.text, b.caption, b.icon});
+    return boxes;
+}
+
+bool operator==(const Box& a, const Box& b)
+{
+    return a.text == b.text && a.caption == b.caption && a.icon == b.icon;
+}
+
+void PrintTo(const Box& b, std::ostream* os)
+{
+    *os << "{\"" << b.text << "\", \"" << b.caption << "\", " << BoxIconName(b.icon) << "}";
+}
+
+// Install run by the tool, so that the registered executable is the tool:
+// the result is the exit code, the boxes are read from the tool's process.
+struct ToolInstall {
+    DWORD result;
+    std::vector<Box> boxes;
+};
+
+ToolInstall InstallWithTool(const char* pszName, bool bShow)
+{
+    MessageBoxWatcher watcher;
+    ChildProcess tool("test_service.exe", std::string("install ") + pszName + (bShow ? " 1" : " 0"));
+    const DWORD code = tool.Started() ? tool.Wait(60000) : 0xFFFFFFFF;
+    return {code, Simplify(watcher.Stop())};
+}
+
+// Uninstall from this process, under the given service name.
+struct UninstallRun {
+    BOOL result;
+    DWORD dwElapsedMs;
+    std::vector<Box> boxes;
+};
+
+UninstallRun UninstallHere(const char* pszName, DWORD dwTimeoutMs, BOOL bShow)
+{
+    theService.Init(pszName, pszName);
+    MessageBoxWatcher watcher(GetCurrentProcessId());
+    const DWORD dwStart = GetTickCount();
+    const BOOL result = theService.Uninstall(dwTimeoutMs, bShow);
+    const DWORD dwElapsed = GetTickCount() - dwStart;
+    return {result, dwElapsed, Simplify(watcher.Stop())};
+}
+
+struct Config {
+    DWORD type = 0, start = 0, errorControl = 0;
+    std::string path, displayName, description;
+};
+
+bool ReadConfig(const char* pszName, Config* pConfig)
+{
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    ScopedServiceHandle service(scm ? OpenServiceA(scm.get(), pszName, SERVICE_QUERY_CONFIG) : nullptr);
+    if (!service) return false;
+    std::vector<BYTE> buffer(8192);
+    DWORD cb = 0;
+    if (!QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                             static_cast<DWORD>(buffer.size()), &cb))
+        return false;
+    const auto* qsc = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    pConfig->type = qsc->dwServiceType;
+    pConfig->start = qsc->dwStartType;
+    pConfig->errorControl = qsc->dwErrorControl;
+    pConfig->path = qsc->lpBinaryPathName ? qsc->lpBinaryPathName : "";
+    pConfig->displayName = qsc->lpDisplayName ? qsc->lpDisplayName : "";
+    if (QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                             static_cast<DWORD>(buffer.size()), &cb)) {
+        const auto* sd = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer.data());
+        pConfig->description = sd->lpDescription ? sd->lpDescription : "";
+    }
+    return true;
+}
+
+// Runs Uninstall on a thread of its own, so that an Uninstall that overruns
+// fails the test instead of holding it.
+struct BoundedUninstall {
+    DWORD dwTimeoutMs;
+    BOOL result = -1;
+    static DWORD WINAPI Proc(LPVOID p)
+    {
+        auto* u = static_cast<BoundedUninstall*>(p);
+        u->result = theService.Uninstall(u->dwTimeoutMs, FALSE);
+        return 0;
+    }
+};
+
+class ServiceInstallTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveService(INSTALLED);
+        RemoveService(SLOW);
+    }
+    void TearDown() override
+    {
+        RemoveService(INSTALLED);
+        RemoveService(SLOW);
+    }
+};
+
+}  // namespace
+
+TEST_F(ServiceInstallTest, InstallRegistersAndStartsTheServiceOnce)
+{
+    const ToolInstall first = InstallWithTool(INSTALLED, true);
+    EXPECT_EQ(1u, first.result);
+    EXPECT_EQ((std::vector<Box>{{"Service installed and started", INSTALLED, BoxIcon::Information}}), first.boxes);
+
+    Config config;
+    ASSERT_TRUE(ReadConfig(INSTALLED, &config));
+    EXPECT_EQ(0x110u, config.type);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.start);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), config.errorControl);
+    EXPECT_EQ(QuotedToolPath(), config.path) << "the executable path, quoted, without arguments";
+    EXPECT_EQ(INSTALLED, config.displayName);
+    EXPECT_EQ(DESCRIPTION, config.description);
+
+    ASSERT_TRUE(WaitForServiceState(INSTALLED, SERVICE_RUNNING, 20000));
+    theService.Init(INSTALLED, INSTALLED);
+    {
+        MessageBoxWatcher watcher(GetCurrentProcessId());
+        EXPECT_TRUE(theService.IsInstalled());
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), theService.QueryState());
+        EXPECT_TRUE(watcher.Stop().empty());
+    }
+    DWORD pid = 0;
+    ServiceState(INSTALLED, &pid);
+
+    const ToolInstall again = InstallWithTool(INSTALLED, true);
+    EXPECT_EQ(1u, again.result);
+    EXPECT_EQ((std::vector<Box>{{"Service is already installed", INSTALLED, BoxIcon::Information}}), again.boxes);
+    const ToolInstall silentAgain = InstallWithTool(INSTALLED, false);
+    EXPECT_EQ(1u, silentAgain.result);
+    EXPECT_TRUE(silentAgain.boxes.empty());
+    DWORD pidAfter = 0;
+    ServiceState(INSTALLED, &pidAfter);
+    EXPECT_EQ(pid, pidAfter) << "nothing was started again";
+}
+
+// A running service is stopped, its process ends with 0 and the entry goes;
+// after that there is nothing to uninstall and nothing to query.
+TEST_F(ServiceInstallTest, UninstallStopsARunningServiceAndDeletesIt)
+{
+    const ToolInstall install = InstallWithTool(INSTALLED, false);
+    ASSERT_EQ(1u, install.result);
+    EXPECT_TRUE(install.boxes.empty()) << "a silent install shows nothing";
+    ASSERT_TRUE(WaitForServiceState(INSTALLED, SERVICE_RUNNING, 20000));
+    DWORD pid = 0;
+    ServiceState(INSTALLED, &pid);
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    ASSERT_NE(nullptr, hProcess);
+
+    const UninstallRun run = UninstallHere(INSTALLED, 10000, TRUE);
+    EXPECT_EQ(1, run.result);
+    EXPECT_EQ((std::vector<Box>{{"Service uninstalled", INSTALLED, BoxIcon::Information}}), run.boxes);
+    EXPECT_FALSE(ServiceExists(INSTALLED));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 20000));
+    DWORD dwExitCode = STILL_ACTIVE;
+    GetExitCodeProcess(hProcess, &dwExitCode);
+    EXPECT_EQ(0u, dwExitCode) << "the stop ended Run and the dispatcher returned";
+    CloseHandle(hProcess);
+
+    const UninstallRun again = UninstallHere(INSTALLED, 10000, TRUE);
+    EXPECT_EQ(1, again.result);
+    EXPECT_EQ((std::vector<Box>{{"Service is not installed", INSTALLED, BoxIcon::Information}}), again.boxes);
+    const UninstallRun silentAgain = UninstallHere(INSTALLED, 10000, FALSE);
+    EXPECT_EQ(1, silentAgain.result);
+    EXPECT_TRUE(silentAgain.boxes.empty());
+
+    MessageBoxWatcher watcher(GetCurrentProcessId());
+    EXPECT_FALSE(theService.IsInstalled());
+    EXPECT_EQ(0u, theService.QueryState());
+    EXPECT_TRUE(watcher.Stop().empty());
+}
+
+TEST_F(ServiceInstallTest, UninstallDeletesAStoppedServiceSilently)
+{
+    ASSERT_TRUE(CreateToolService(INSTALLED, ""));
+    const UninstallRun run = UninstallHere(INSTALLED, 10000, FALSE);
+    EXPECT_EQ(1, run.result);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_FALSE(ServiceExists(INSTALLED));
+}
+
+// Stop-pending past the timeout: the caption-less warning, result 0, and the
+// entry stays.
+TEST_F(ServiceInstallTest, UninstallGivesUpOnAServiceStillStopPendingAtTheTimeout)
+{
+    ASSERT_TRUE(CreateToolService(SLOW, "serve stopdelay=8000"));
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), SLOW, SERVICE_START));
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+    ASSERT_TRUE(WaitForServiceState(SLOW, SERVICE_RUNNING, 20000));
+
+    const UninstallRun run = UninstallHere(SLOW, 1500, TRUE);
+    EXPECT_EQ(0, run.result);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ("Service could not be stopped", run.boxes[0].text);
+    EXPECT_NE(SLOW, run.boxes[0].caption) << "no caption of ours: the system's default";
+    EXPECT_EQ("Error", run.boxes[0].caption);
+    EXPECT_EQ(BoxIcon::Warning, run.boxes[0].icon);
+    EXPECT_GE(run.dwElapsedMs, 1500u);
+    EXPECT_TRUE(ServiceExists(SLOW)) << "not deleted";
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), ServiceState(SLOW));
+}
+
+// A wait hint far beyond the timeout must not stretch the wait: Uninstall
+// still gives up at its own timeout.
+TEST_F(ServiceInstallTest, UninstallKeepsItsTimeoutWhateverTheWaitHint)
+{
+    ASSERT_TRUE(CreateToolService(SLOW, "serve stopdelay=8000 waithint=600000"));
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), SLOW, SERVICE_START));
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+    ASSERT_TRUE(WaitForServiceState(SLOW, SERVICE_RUNNING, 20000));
+
+    theService.Init(SLOW, SLOW);
+    BoundedUninstall uninstall;
+    uninstall.dwTimeoutMs = 1500;
+    HANDLE hThread = CreateThread(nullptr, 0, BoundedUninstall::Proc, &uninstall, 0, nullptr);
+    ASSERT_NE(nullptr, hThread);
+    const DWORD dwWait = WaitForSingleObject(hThread, 1500 + 5000);
+    if (dwWait != WAIT_OBJECT_0) TerminateThread(hThread, 1);
+    CloseHandle(hThread);
+    ASSERT_EQ(WAIT_OBJECT_0, dwWait) << "Uninstall slept on the wait hint past its timeout";
+    EXPECT_EQ(0, uninstall.result);
+    EXPECT_TRUE(ServiceExists(SLOW));
+}
+
+// A stop that completes within the timeout is waited for, then deleted.
+TEST_F(ServiceInstallTest, UninstallWaitsForASlowStopWithinTheTimeout)
+{
+    ASSERT_TRUE(CreateToolService(SLOW, "serve stopdelay=1500 waithint=200"));
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), SLOW, SERVICE_START));
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+    ASSERT_TRUE(WaitForServiceState(SLOW, SERVICE_RUNNING, 20000));
+    service.reset();
+    scm.reset();
+
+    const UninstallRun run = UninstallHere(SLOW, 10000, TRUE);
+    EXPECT_EQ(1, run.result);
+    EXPECT_EQ((std::vector<Box>{{"Service uninstalled", SLOW, BoxIcon::Information}}), run.boxes);
+    EXPECT_EQ(0u, ServiceState(SLOW));
+}

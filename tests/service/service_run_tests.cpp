@@ -1,0 +1,155 @@
+// The service as the SCM sees it run: the states it reports, how it answers
+// controls, and how it ends.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "service/scm_helpers.h"
+#include "service/service.h"
+#include "log/log.h"
+#include "support/message_box.h"
+#include "support/processes.h"
+#include "support/test_files.h"
+#include "util/scoped_handle.h"
+
+namespace {
+
+constexpr char STATES_SERVICE[] = "PlugtrailTestStates";
+constexpr DWORD USER_CONTROL = 128;
+
+// Starts the service, then sends it controls once it runs, from a thread of
+// its own: the test thread keeps watching the SCM meanwhile.
+struct Controller {
+    SC_HANDLE hService = nullptr;
+    HANDLE hRunning = nullptr;  // set by the test once the service runs
+    BOOL bStarted = FALSE;
+    BOOL bInterrogated = FALSE;
+    SERVICE_STATUS interrogateStatus = {};
+    BOOL bUserControl = FALSE;
+    SERVICE_STATUS afterOthers = {};
+    BOOL bStopped = FALSE;
+
+    static DWORD WINAPI Proc(LPVOID p)
+    {
+        auto* c = static_cast<Controller*>(p);
+        c->bStarted = StartServiceA(c->hService, 0, nullptr);
+        if (!c->bStarted || WaitForSingleObject(c->hRunning, 60000) != WAIT_OBJECT_0) return 0;
+        c->bInterrogated = ControlService(c->hService, SERVICE_CONTROL_INTERROGATE, &c->interrogateStatus);
+        SERVICE_STATUS ignored = {};
+        c->bUserControl = ControlService(c->hService, USER_CONTROL, &ignored);
+        QueryServiceStatus(c->hService, &c->afterOthers);
+        c->bStopped = ControlService(c->hService, SERVICE_CONTROL_STOP, &ignored);
+        return 0;
+    }
+};
+
+bool SameStatus(const SERVICE_STATUS& a, const SERVICE_STATUS& b)
+{
+    return a.dwCurrentState == b.dwCurrentState && a.dwControlsAccepted == b.dwControlsAccepted &&
+           a.dwCheckPoint == b.dwCheckPoint && a.dwWaitHint == b.dwWaitHint;
+}
+
+}  // namespace
+
+// The service traces every step into a file that another process holds, so
+// each trace line waits about two seconds for the file: long enough for the
+// SCM to be seen in every state the service reports, even start-pending.
+TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
+{
+    DeleteIfPresent(TRACE_LOG_PATH);
+    ASSERT_TRUE(CreateToolService(STATES_SERVICE, "serve tracefile"));
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), STATES_SERVICE, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service);
+    FileHolder holder(TRACE_LOG_PATH, 26000);
+    ASSERT_TRUE(holder.Held());
+
+    Controller controller;
+    controller.hService = service.get();
+    controller.hRunning = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hController = CreateThread(nullptr, 0, Controller::Proc, &controller, 0, nullptr);
+    ASSERT_NE(nullptr, hController);
+
+    // Every distinct status the SCM shows until the service has stopped.
+    std::vector<SERVICE_STATUS> seen;
+    DWORD pid = 0;
+    const DWORD dwStart = GetTickCount();
+    while (GetTickCount() - dwStart < 60000) {
+        SERVICE_STATUS_PROCESS ssp = {};
+        DWORD cb = 0;
+        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp), sizeof ssp,
+                                 &cb)) {
+            SERVICE_STATUS status = {ssp.dwServiceType,   ssp.dwCurrentState,          ssp.dwControlsAccepted,
+                                     ssp.dwWin32ExitCode, ssp.dwServiceSpecificExitCode, ssp.dwCheckPoint,
+                                     ssp.dwWaitHint};
+            if (ssp.dwProcessId != 0) pid = ssp.dwProcessId;
+            if (seen.empty() || !SameStatus(seen.back(), status)) seen.push_back(status);
+            if (status.dwCurrentState == SERVICE_RUNNING) SetEvent(controller.hRunning);
+            if (status.dwCurrentState == SERVICE_STOPPED && seen.size() > 1) break;
+        }
+        Sleep(20);
+    }
+    HANDLE hProcess = pid ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid) : nullptr;
+    SetEvent(controller.hRunning);
+    WaitForSingleObject(hController, 60000);
+    CloseHandle(hController);
+    CloseHandle(controller.hRunning);
+
+    for (const SERVICE_STATUS& s : seen)
+        std::printf("  state %lu accepts %lu checkpoint %lu hint %lu\n", s.dwCurrentState, s.dwControlsAccepted,
+                    s.dwCheckPoint, s.dwWaitHint);
+    EXPECT_TRUE(controller.bStarted);
+    EXPECT_TRUE(controller.bStopped);
+
+    // The SCM's own placeholder while the process starts accepts nothing; the
+    // service's reports all accept stop. Keep only the service's reports.
+    std::vector<DWORD> states;
+    for (const SERVICE_STATUS& s : seen) {
+        if (s.dwControlsAccepted != SERVICE_ACCEPT_STOP && s.dwCurrentState != SERVICE_STOPPED) continue;
+        if (s.dwCurrentState == SERVICE_STOPPED && states.empty()) continue;
+        EXPECT_EQ(0u, s.dwCheckPoint) << "state " << s.dwCurrentState;
+        EXPECT_EQ(0u, s.dwWaitHint) << "state " << s.dwCurrentState;
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), s.dwServiceType);
+        states.push_back(s.dwCurrentState);
+    }
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
+              states);
+
+    // Interrogation and a user control changed nothing.
+    EXPECT_TRUE(controller.bInterrogated);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), controller.interrogateStatus.dwCurrentState);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), controller.afterOthers.dwCurrentState);
+    std::printf("  user control %s\n", controller.bUserControl ? "delivered" : "refused");
+
+    ASSERT_NE(nullptr, hProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 20000));
+    DWORD dwExitCode = STILL_ACTIVE;
+    GetExitCodeProcess(hProcess, &dwExitCode);
+    EXPECT_EQ(0u, dwExitCode) << "the stop ended Run and the dispatcher returned";
+    CloseHandle(hProcess);
+
+    scm.reset();
+    service.reset();
+    RemoveService(STATES_SERVICE);
+}
+
+// Outside the SCM the dispatcher is refused at once: Start returns with the
+// service flag cleared and shows nothing.
+TEST(ServiceRunTest, StartOutsideTheScmReturnsAtOnceWithFlagCleared)
+{
+    theService.Init("PlugtrailTestOutside", "PlugtrailTestOutside");
+    MessageBoxWatcher watcher(GetCurrentProcessId());
+    theService.bService = 1;
+    theService.Start();
+    EXPECT_EQ(0, theService.bService);
+    theService.Start();
+    EXPECT_EQ(0, theService.bService);
+    EXPECT_EQ(nullptr, theService.hServiceStatus);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), theService.status.dwCurrentState);
+    EXPECT_TRUE(watcher.Stop().empty());
+}

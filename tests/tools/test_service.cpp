@@ -1,0 +1,112 @@
+// Test tool: the program's service machinery under a test's own service name.
+//
+//   test_service install NAME SHOW
+//       Init(NAME, NAME), then Install(SHOW); exits with Install's result.
+//       Install registers this executable, so the service it starts is this
+//       tool again, without arguments.
+//   test_service [serve] [debugwait] [stopdelay=MS] [waithint=MS]
+//       Runs as the service, started up the way the program's own entry
+//       does it: the window thread first, then the control dispatcher.
+//       tracefile   turns the trace file on once the window exists.
+//       debugwait   turns the debugger trace on and waits (up to 30 s) for a
+//                   debugger to attach before starting, so that a test can
+//                   see every step.
+//       stopdelay   answers a stop with SERVICE_STOP_PENDING but ends only
+//                   MS later (a service slow or unable to stop).
+//       waithint    the wait hint reported with that SERVICE_STOP_PENDING.
+//       Both use a control handler of this tool; without them the program's
+//       own CService::ServiceMain and CService::Handler run.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "device/device_change.h"
+#include "device/notification_window.h"
+#include "log/log.h"
+#include "service/service.h"
+
+namespace {
+
+constexpr char DEFAULT_NAME[] = "PlugtrailTestService";
+
+DWORD g_dwStopDelayMs = 0;
+DWORD g_dwStopWaitHint = 0;
+
+DWORD WINAPI DelayedStop(LPVOID)
+{
+    Sleep(g_dwStopDelayMs);
+    PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0);
+    PostMessageA(theService.hwnd, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+void WINAPI SlowHandler(DWORD dwControl)
+{
+    if (dwControl != SERVICE_CONTROL_STOP) return;
+    theService.status.dwWaitHint = g_dwStopWaitHint;
+    theService.SetStatus(SERVICE_STOP_PENDING);
+    HANDLE hThread = CreateThread(nullptr, 0, DelayedStop, nullptr, 0, nullptr);
+    if (hThread != nullptr) CloseHandle(hThread);
+}
+
+void WINAPI SlowServiceMain(DWORD, LPSTR*)
+{
+    theService.hServiceStatus = RegisterServiceCtrlHandlerA(theService.szServiceName, SlowHandler);
+    if (theService.hServiceStatus == nullptr) return;
+    theService.SetStatus(SERVICE_START_PENDING);
+    theService.Run();
+    theService.status.dwWaitHint = 0;
+    theService.SetStatus(SERVICE_STOPPED);
+}
+
+int Serve(HINSTANCE hInstance, int argc, char** argv)
+{
+    bool bDebugWait = false;
+    bool bTraceFile = false;
+    bool bSlow = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "debugwait") == 0) bDebugWait = true;
+        if (std::strcmp(argv[i], "tracefile") == 0) bTraceFile = true;
+        if (std::strncmp(argv[i], "stopdelay=", 10) == 0) {
+            g_dwStopDelayMs = std::strtoul(argv[i] + 10, nullptr, 10);
+            bSlow = true;
+        }
+        if (std::strncmp(argv[i], "waithint=", 9) == 0) {
+            g_dwStopWaitHint = std::strtoul(argv[i] + 9, nullptr, 10);
+            bSlow = true;
+        }
+    }
+    theService.Init(DEFAULT_NAME, DEFAULT_NAME);
+    pDeviceStore = new (std::nothrow) CDeviceInfoStore;
+    HANDLE hWindowThread = CreateThread(nullptr, 0, CreateMainWindowProc, hInstance, 0, nullptr);
+    for (int i = 0; i < 200 && theService.hwnd == nullptr; ++i) Sleep(50);
+    if (hWindowThread != nullptr) CloseHandle(hWindowThread);
+    if (theService.hwnd == nullptr) return 3;
+
+    if (bDebugWait) {
+        bTraceToDebugger = 1;
+        for (int i = 0; i < 300 && !IsDebuggerPresent(); ++i) Sleep(100);
+    }
+    if (bTraceFile) bTraceToFile = 1;
+    theService.bService = 1;
+    if (!bSlow) {
+        theService.Start();
+        return 0;
+    }
+    SERVICE_TABLE_ENTRYA table[] = {{theService.szServiceName, SlowServiceMain}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherA(table) ? 0 : 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "install") == 0) {
+        theService.Init(argv[2], argv[2]);
+        return theService.Install(std::atoi(argv[3])) == 1 ? 1 : 0;
+    }
+    return Serve(GetModuleHandleA(nullptr), argc, argv);
+}
