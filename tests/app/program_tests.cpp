@@ -1,0 +1,182 @@
+// The real Plugtrail.exe started with the command lines an administrator
+// types: what it installs, runs or refuses, what it says, and its exit code.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "service/scm_helpers.h"
+#include "support/message_box.h"
+#include "support/plugtrail_window.h"
+#include "support/processes.h"
+
+namespace {
+
+constexpr char kService[] = "Plugtrail";
+constexpr char kExe[] = "..\\Plugtrail.exe";
+
+const std::string kUsage =
+    "Plugtrail -Install  \t  installs it as Win32 service and starts the service (Admin previleges required)\n"
+    "Plugtrail -Uninstall\t  uninstalls the service\n"
+    "Plugtrail -Debug    \t  starts it as normal program (Admin previleges required)";
+
+struct RunResult {
+    DWORD exitCode;
+    std::vector<SeenMessageBox> boxes;
+};
+
+// Starts Plugtrail with args, answers its boxes, and waits for it to end.
+RunResult RunPlugtrail(const std::string& args)
+{
+    MessageBoxWatcher watcher;
+    ChildProcess child(kExe, args);
+    EXPECT_TRUE(child.Started()) << args;
+    const DWORD code = child.Wait(60000);
+    return RunResult{code, watcher.Stop()};
+}
+
+::testing::AssertionResult OneBox(const RunResult& run, const std::string& text, const char* caption, BoxIcon icon)
+{
+    if (run.boxes.size() != 1) return ::testing::AssertionFailure() << run.boxes.size() << " boxes";
+    const SeenMessageBox& box = run.boxes[0];
+    if (box.text != text || box.caption != caption || box.icon != icon)
+        return ::testing::AssertionFailure() << "box '" << box.text << "' caption '" << box.caption << "' icon "
+                                             << BoxIconName(box.icon);
+    return ::testing::AssertionSuccess();
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { RemoveService(kService); }
+    void TearDown() override
+    {
+        if (HWND hwnd = FindWindowA(kPlugtrailWindowClass, kPlugtrailWindowTitle)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+        RemoveService(kService);
+    }
+};
+
+}  // namespace
+
+TEST_F(ProgramTest, CommandLinesThatSelectNothingShowTheUsage)
+{
+    ASSERT_EQ(227u, kUsage.size());
+    for (const char* args : {"-foo", "-?", "/", "-", "/x/y", ""}) {
+        const RunResult run = RunPlugtrail(args);
+        EXPECT_EQ(1u, run.exitCode) << "'" << args << "'";
+        EXPECT_TRUE(OneBox(run, kUsage, "Plugtrail", BoxIcon::Error)) << "'" << args << "'";
+    }
+    EXPECT_FALSE(ServiceExists(kService));
+}
+
+TEST_F(ProgramTest, SilentInstallInAnyCaseInstallsAndStartsWithoutAWord)
+{
+    RunResult run = RunPlugtrail("-SilentInstall");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
+    EXPECT_NE(nullptr, WaitForPlugtrailWindow(20000)) << "the service run has created its window";
+
+    run = RunPlugtrail("-silentinstall");
+    EXPECT_EQ(1u, run.exitCode) << "installed already counts as success";
+    EXPECT_TRUE(run.boxes.empty());
+
+    run = RunPlugtrail("-SILENTUNINSTALL");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_FALSE(ServiceExists(kService));
+}
+
+TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
+{
+    RunResult run = RunPlugtrail("/debug/install");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(OneBox(run, "Service installed and started", kService, BoxIcon::Information));
+    EXPECT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
+
+    run = RunPlugtrail("-install");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(OneBox(run, "Service is already installed", kService, BoxIcon::Information));
+
+    run = RunPlugtrail("-Uninstall");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(OneBox(run, "Service uninstalled", kService, BoxIcon::Information));
+    EXPECT_FALSE(ServiceExists(kService));
+
+    run = RunPlugtrail("/uninstall");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(OneBox(run, "Service is not installed", kService, BoxIcon::Information));
+}
+
+TEST_F(ProgramTest, ASpaceBeforeTheNextOptionBelongsToTheToken)
+{
+    // "debug " matches nothing, so "install" runs.
+    RunResult run = RunPlugtrail("-debug -install");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(OneBox(run, "Service installed and started", kService, BoxIcon::Information));
+    RemoveService(kService);
+
+    // "install " matches nothing, so "debug" selects a debug run.
+    MessageBoxWatcher watcher;
+    ChildProcess debugRun(kExe, "-install -debug");
+    const HWND hwnd = WaitForPlugtrailWindow(20000);
+    ASSERT_NE(nullptr, hwnd);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_FALSE(ServiceExists(kService));
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, debugRun.Wait(20000));
+    EXPECT_TRUE(watcher.Stop().empty());
+}
+
+TEST_F(ProgramTest, ASecondInstanceIsRefused)
+{
+    ChildProcess first(kExe, "-Debug");
+    const HWND hwnd = WaitForPlugtrailWindow(20000);
+    ASSERT_NE(nullptr, hwnd);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+
+    RunResult second = RunPlugtrail("/debug");
+    EXPECT_EQ(1u, second.exitCode);
+    EXPECT_TRUE(OneBox(second, "Cannot run while another instance is running", "Plugtrail", BoxIcon::Error));
+
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, first.Wait(20000)) << "closing the window ends the debug run";
+}
+
+TEST_F(ProgramTest, ADebugRunIsRefusedWhileTheServiceRuns)
+{
+    ASSERT_EQ(1u, RunPlugtrail("-silentinstall").exitCode);
+    ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
+
+    const RunResult run = RunPlugtrail("debug");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(
+        OneBox(run, "Cannot run while another instance is running as service", "Plugtrail", BoxIcon::Error));
+}
+
+TEST_F(ProgramTest, AStopThroughTheScmEndsTheServiceProcessWithExitCode0)
+{
+    ASSERT_EQ(1u, RunPlugtrail("-silentinstall").exitCode);
+    ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
+    ASSERT_NE(nullptr, WaitForPlugtrailWindow(20000));
+    DWORD pid = 0;
+    ServiceState(kService, &pid);
+    ASSERT_NE(0u, pid);
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    ASSERT_NE(nullptr, hProcess);
+
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(scm, kService, SERVICE_STOP);
+    SERVICE_STATUS status = {};
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 20000));
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(hProcess, &code);
+    CloseHandle(hProcess);
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
+}
