@@ -4,13 +4,10 @@
 //       Init(NAME, NAME), then Install(SHOW); exits with Install's result.
 //       Install registers this executable, so the service it starts is this
 //       tool again, without arguments.
-//   test_service [serve] [debugwait] [stopdelay=MS] [waithint=MS]
+//   test_service [serve] [tracefile] [stopdelay=MS] [waithint=MS]
 //       Runs as the service, started up the way the program's own entry
 //       does it: the window thread first, then the control dispatcher.
 //       tracefile   turns the trace file on once the window exists.
-//       debugwait   turns the debugger trace on and waits (up to 30 s) for a
-//                   debugger to attach before starting, so that a test can
-//                   see every step.
 //       stopdelay   answers a stop with SERVICE_STOP_PENDING but ends only
 //                   MS later (a service slow or unable to stop).
 //       waithint    the wait hint reported with that SERVICE_STOP_PENDING.
@@ -64,11 +61,9 @@ void WINAPI SlowServiceMain(DWORD, LPSTR*)
 
 int Serve(HINSTANCE hInstance, int argc, char** argv)
 {
-    bool bDebugWait = false;
     bool bTraceFile = false;
     bool bSlow = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "debugwait") == 0) bDebugWait = true;
         if (std::strcmp(argv[i], "tracefile") == 0) bTraceFile = true;
         if (std::strncmp(argv[i], "stopdelay=", 10) == 0) {
             g_dwStopDelayMs = std::strtoul(argv[i] + 10, nullptr, 10);
@@ -86,10 +81,6 @@ int Serve(HINSTANCE hInstance, int argc, char** argv)
     if (hWindowThread != nullptr) CloseHandle(hWindowThread);
     if (theService.hwnd == nullptr) return 3;
 
-    if (bDebugWait) {
-        bTraceToDebugger = 1;
-        for (int i = 0; i < 300 && !IsDebuggerPresent(); ++i) Sleep(100);
-    }
     if (bTraceFile) bTraceToFile = 1;
     theService.bService = 1;
     if (!bSlow) {
