@@ -21,6 +21,8 @@ constexpr DWORD kRunMs = 30000;
 
 constexpr char kStickId[] = "USB\\VID_0781&PID_5567\\4C530001";
 constexpr char kHubId[] = "USB\\VID_05E3&PID_0608\\5&1A2B3C4D&0&1";
+constexpr char kSerialId[] = "USB\\VID_067B&PID_2303\\6&2C4E1F&0&2";
+constexpr char kSilentId[] = "USB\\VID_0951&PID_1666\\SILENT0001";
 
 DWORD RunTool(const std::string& exe, const std::string& args)
 {
@@ -41,6 +43,13 @@ void RemoveDevices()
 {
     RemoveSimulatedDevice(kStickId);
     RemoveSimulatedDevice(kHubId);
+    RemoveSimulatedDevice(kSerialId);
+    RemoveSimulatedDevice(kSilentId);
+}
+
+std::string Quoted(const char* id)
+{
+    return std::string("\"") + id + "\"";
 }
 
 // The device log without the date and time in front of each line.
@@ -104,6 +113,28 @@ TEST_F(ServiceRun, UsbSideFindsTheServiceWindowAndItsEventsReachTheLog)
     EXPECT_EQ(FindPlugtrailWindow(), nullptr);
     EXPECT_EQ(UsbSide("find"), 1u);
     EXPECT_NE(UsbSide("unplug \"USB\\VID_1111&PID_2222\\NEVERPLUGGED\""), 0u);
+}
+
+TEST_F(ServiceRun, RepeatedArrivalsAndTheSilentServiceLeaveNoLines)
+{
+    ASSERT_NE(WaitForPlugtrailWindow(kRunMs), nullptr);
+    const std::string serial = Quoted(kSerialId);
+    const std::string silent = Quoted(kSilentId);
+
+    EXPECT_EQ(UsbSide("plug " + serial +
+                      " USBSER \"Prolific USB-to-Serial Comm Port (COM3)\" \"Prolific USB-to-Serial Comm Port\" "
+                      "\"Prolific\" \"Port_#0003.Hub_#0001\""),
+              0u);
+    EXPECT_EQ(UsbSide("send 0x8000 " + serial), 0u);  // the same arrival again: dropped
+    EXPECT_EQ(UsbSide("plug " + silent + " xUSBSTOR \"Quiet\" \"Quiet\" \"Quiet\" \"\""), 0u);
+    EXPECT_EQ(UsbSide("unplug " + silent), 0u);
+    EXPECT_EQ(UsbSide("unplug " + serial), 0u);
+
+    const std::string fields = "'Prolific USB-to-Serial Comm Port (COM3)' / 'Prolific USB-to-Serial Comm Port' / 'Prolific'";
+    EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{
+                                  "USB serial device attached: " + fields,
+                                  "USB serial device removed: " + fields,
+                              }));
 }
 
 TEST(DebugRun, WindowOnThisDesktopIsFoundAndClosesTheRun)
