@@ -169,6 +169,24 @@ TEST_F(ServiceInstallTest, InstallRegistersAndStartsTheServiceOnce)
     EXPECT_EQ(pid, pidAfter) << "nothing was started again";
 }
 
+// A service that ends before it reaches the dispatcher stays installed, set
+// to start automatically, and the install says it failed.
+TEST_F(ServiceInstallTest, InstallReportsAServiceThatFailsToStart)
+{
+    const char flag[] = "C:\\_test_service_dies";
+    CloseHandle(CreateFileA(flag, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const ToolInstall install = InstallWithTool(INSTALLED, true);
+    DeleteFileA(flag);
+
+    EXPECT_EQ(0u, install.result);
+    EXPECT_EQ((std::vector<Box>{{"Service installed but failed to start", INSTALLED, BoxIcon::Warning}}),
+              install.boxes);
+    Config config;
+    ASSERT_TRUE(ReadConfig(INSTALLED, &config));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.start);
+    EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(INSTALLED));
+}
+
 // A running service is stopped, its process ends with 0 and the entry goes;
 // after that there is nothing to uninstall and nothing to query.
 TEST_F(ServiceInstallTest, UninstallStopsARunningServiceAndDeletesIt)

@@ -13,6 +13,8 @@
 //       waithint    the wait hint reported with that SERVICE_STOP_PENDING.
 //       Both use a control handler of this tool; without them the program's
 //       own CService::ServiceMain and CService::Handler run.
+//   While C:\_test_service_dies exists, a start without arguments ends at
+//   once, before the dispatcher: a service that fails to start.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,6 +30,7 @@
 namespace {
 
 constexpr char DEFAULT_NAME[] = "PlugtrailTestService";
+constexpr char DIE_FLAG[] = "C:\\_test_service_dies";
 
 DWORD g_dwStopDelayMs = 0;
 DWORD g_dwStopWaitHint = 0;
@@ -99,5 +102,6 @@ int main(int argc, char** argv)
         theService.Init(argv[2], argv[2]);
         return theService.Install(std::atoi(argv[3])) == 1 ? 1 : 0;
     }
+    if (argc == 1 && GetFileAttributesA(DIE_FLAG) != INVALID_FILE_ATTRIBUTES) return 5;
     return Serve(GetModuleHandleA(nullptr), argc, argv);
 }
