@@ -154,6 +154,14 @@ double Timed(HWND hwnd, WPARAM code, const std::vector<BYTE>& record)
     return Now() - t0;
 }
 
+double TimedNull(HWND hwnd)
+{
+    const double t0 = Now();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &result)) Fail("WM_NULL not answered");
+    return Now() - t0;
+}
+
 struct Stats {
     double median = 0, p95 = 0, total = 0;
     size_t n = 0;
@@ -189,7 +197,7 @@ int AllInterfaces()
 struct RowResult {
     int present = 0;
     int pairs = 0;
-    Stats arrival, removal, floorArrival, floorRemoval, roundTrip;
+    Stats arrival, removal, floorArrival, floorRemoval, roundTrip, floorRoundTrip;
     double eventsPerSecond = 0;
     long linesLost = 0, floorLinesLost = 0;
     double callUs[kCallKinds] = {};
@@ -234,11 +242,14 @@ int Run(const Options& opt)
         b.SetPresent(true);
         const std::vector<BYTE> recA = InterfaceRecord(kUsbDeviceInterfaceGuid, a.BroadcastPath());
         const std::vector<BYTE> recB = InterfaceRecord(kUsbDeviceInterfaceGuid, b.BroadcastPath());
+        std::vector<double> arr, rem;
         auto play = [&](int events) {
+            arr.clear();
+            rem.clear();
             for (int i = 0; i < events / 2; ++i) {
                 const std::vector<BYTE>& rec = (i % 2) ? recB : recA;
-                Timed(service.Window(), DBT_DEVICEARRIVAL, rec);
-                Timed(service.Window(), DBT_DEVICEREMOVECOMPLETE, rec);
+                arr.push_back(Timed(service.Window(), DBT_DEVICEARRIVAL, rec));
+                rem.push_back(Timed(service.Window(), DBT_DEVICEREMOVECOMPLETE, rec));
             }
         };
         play(200);
@@ -251,7 +262,26 @@ int Run(const Options& opt)
         const long lost = static_cast<long>(opt.soakEvents) - static_cast<long>(LineCount(kDeviceLog));
         PrintUsage("after 200 warm-up events:", before);
         PrintUsage("after the soak:", after);
-        std::printf("  %d events in %.1f s, lines lost %ld\n", opt.soakEvents, seconds, lost);
+        const Stats sa = Summarise(arr), sr = Summarise(rem);
+        std::printf("  %d events in %.1f s, lines lost %ld; arrival median %.0f us, p95 %.0f us; removal median "
+                    "%.0f us, p95 %.0f us\n",
+                    opt.soakEvents, seconds, lost, sa.median, sa.p95, sr.median, sr.p95);
+        // The same back-to-back events to the lookup floor, and again to
+        // Plugtrail, for a like-for-like comparison of the soak's pace.
+        std::vector<double> floorArr, plugArr;
+        for (int round = 0; round < 2; ++round) {
+            const HWND hwnd = round == 0 ? lookupFloor.Window() : service.Window();
+            std::vector<double>& v = round == 0 ? floorArr : plugArr;
+            for (int i = 0; i < 250; ++i) {
+                const std::vector<BYTE>& rec = (i % 2) ? recB : recA;
+                v.push_back(Timed(hwnd, DBT_DEVICEARRIVAL, rec));
+                Timed(hwnd, DBT_DEVICEREMOVECOMPLETE, rec);
+            }
+        }
+        const Stats sf = Summarise(floorArr), sp = Summarise(plugArr);
+        std::printf("  back to back, 250 pairs each: arrival median / p95 lookup floor %.0f / %.0f us, Plugtrail "
+                    "%.0f / %.0f us\n",
+                    sf.median, sf.p95, sp.median, sp.p95);
         std::printf("SOAK|%lu|%lu|%lu|%lu|%ld|%.1f\n", static_cast<unsigned long>(before.handles),
                     static_cast<unsigned long>(after.handles), static_cast<unsigned long>(before.privateBytes),
                     static_cast<unsigned long>(after.privateBytes), lost, seconds);
@@ -272,7 +302,7 @@ int Run(const Options& opt)
         SendMessageA(lookupFloor.Window(), kMsgReset, 0, 0);
         r.interfaces = AllInterfaces();
 
-        std::vector<double> arr, rem, fArr, fRem, rt;
+        std::vector<double> arr, rem, fArr, fRem, rt, frt;
         const double tRow = Now();
         for (int i = 0; i < pairs; ++i) {
             SimulatedUsbDevice dev(Spec("0002", stormSerial++));
@@ -288,17 +318,25 @@ int Run(const Options& opt)
             if (bPlugtrailFirst) rem.push_back(Timed(service.Window(), DBT_DEVICEREMOVECOMPLETE, rec));
             fRem.push_back(Timed(appendFloor.Window(), DBT_DEVICEREMOVECOMPLETE, rec));
             if (!bPlugtrailFirst) rem.push_back(Timed(service.Window(), DBT_DEVICEREMOVECOMPLETE, rec));
-            // The bare round trip: a message the window does not act on.
-            const double t0 = Now();
-            DWORD_PTR result = 0;
-            SendMessageTimeoutA(service.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &result);
-            rt.push_back(Now() - t0);
+            // The bare round trips: a message the window does not act on.
+            rt.push_back(TimedNull(service.Window()));
+            frt.push_back(TimedNull(appendFloor.Window()));
         }
         r.arrival = Summarise(arr);
         r.removal = Summarise(rem);
         r.floorArrival = Summarise(fArr);
         r.floorRemoval = Summarise(fRem);
         r.roundTrip = Summarise(rt);
+        r.floorRoundTrip = Summarise(frt);
+        if (std::getenv("BENCH_SPREAD") != nullptr) {
+            for (auto* v : {&arr, &fArr, &rem, &fRem}) {
+                std::vector<double> sorted = *v;
+                std::sort(sorted.begin(), sorted.end());
+                std::printf("  spread:");
+                for (int q : {5, 10, 25, 50, 75, 90, 95}) std::printf(" p%d %.0f", q, sorted[sorted.size() * q / 100]);
+                std::printf("\n");
+            }
+        }
         r.eventsPerSecond = 2.0 * pairs / ((r.arrival.total + r.removal.total) / 1e6);
         r.linesLost = 2L * pairs - static_cast<long>(LineCount(kDeviceLog));
         r.floorLinesLost = 2L * pairs - static_cast<long>(LineCount(kLookupFloorLog)) -
@@ -322,14 +360,14 @@ int Run(const Options& opt)
 
     std::printf("\n| Devices present | Pairs | Events/s | Arrival median / p95 (us) | Lookup floor median / p95 (us) "
                 "| Arrival / lookup floor | Removal median / p95 (us) | Append floor median / p95 (us) | Removal / "
-                "append floor | Round trip median (us) | Lines lost |\n");
+                "append floor | Bare round trip median, Plugtrail / floor (us) | Lines lost |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const RowResult& r : results)
-        std::printf("| %d | %d | %.0f | %.0f / %.0f | %.0f / %.0f | %.2f | %.0f / %.0f | %.0f / %.0f | %.2f | %.0f | %ld |\n",
+        std::printf("| %d | %d | %.0f | %.0f / %.0f | %.0f / %.0f | %.2f | %.0f / %.0f | %.0f / %.0f | %.2f | %.0f / %.0f | %ld |\n",
                     r.present, r.pairs, r.eventsPerSecond, r.arrival.median, r.arrival.p95, r.floorArrival.median,
                     r.floorArrival.p95, r.arrival.median / r.floorArrival.median, r.removal.median, r.removal.p95,
                     r.floorRemoval.median, r.floorRemoval.p95, r.removal.median / r.floorRemoval.median,
-                    r.roundTrip.median, r.linesLost);
+                    r.roundTrip.median, r.floorRoundTrip.median, r.linesLost);
     std::printf("\nLookup floor, mean microseconds per arrival by call:\n\n");
     std::printf("| Devices present | Interfaces in registry | SetupDiGetClassDevsA | SetupDiEnumDeviceInterfaces (all) | "
                 "Detail size (all) | Detail (all) | Property reads | Destroy list | Append line |\n");

@@ -1,0 +1,174 @@
+// Plugtrail's own device code against the bare platform calls, in one
+// process, taking turns on the same device: GetDeviceInfo against the calls a
+// lookup needs, LogDevice against appending a fixed line. What is left over
+// is the program's own work, without the noise of message delivery between
+// processes.
+//
+//   bench_inproc DEVICES ROUNDS [nul]
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/device_info.h"
+#include "log/log.h"
+#include "support/simulated_usb.h"
+#include "support/test_files.h"
+
+namespace {
+
+constexpr char kFloorLog[] = "C:\\_bench_inproc_floor.log";
+const char kLine[] = "01.01.2026 - 00:00:00  USB storage device removed: 'Stick' / 'Disk' / 'Maker'\r\n";
+
+double Now()
+{
+    static LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
+}
+
+void Lower(char* p)
+{
+    for (; *p; ++p)
+        if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
+}
+
+// The platform calls of one lookup and nothing else.
+void BareLookup(const GUID* pGuid, char* pszPath)
+{
+    HDEVINFO h = SetupDiGetClassDevsA(pGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (h == INVALID_HANDLE_VALUE) return;
+    SP_DEVICE_INTERFACE_DATA iface;
+    iface.cbSize = sizeof iface;
+    union {
+        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+        char bytes[1024];
+    } buffer;
+    SP_DEVINFO_DATA data;
+    bool bFound = false;
+    for (DWORD i = 0; !bFound && SetupDiEnumDeviceInterfaces(h, nullptr, pGuid, i, &iface); ++i) {
+        DWORD cb = 0;
+        SetupDiGetDeviceInterfaceDetailA(h, &iface, nullptr, 0, &cb, nullptr);
+        if (cb == 0 || cb > sizeof buffer) continue;
+        buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        std::memset(&data, 0, sizeof data);
+        data.cbSize = sizeof data;
+        if (!SetupDiGetDeviceInterfaceDetailA(h, &iface, &buffer.detail, sizeof buffer, nullptr, &data)) continue;
+        Lower(buffer.detail.DevicePath);
+        Lower(pszPath);
+        bFound = std::strcmp(buffer.detail.DevicePath, pszPath) == 0;
+    }
+    if (bFound) {
+        static const DWORD kProps[] = {SPDRP_FRIENDLYNAME, SPDRP_DEVICEDESC, SPDRP_SERVICE, SPDRP_MFG};
+        for (DWORD prop : kProps) {
+            char value[2560];
+            DWORD type = 0;
+            SetupDiGetDeviceRegistryPropertyA(h, &data, prop, &type, reinterpret_cast<BYTE*>(value), sizeof value,
+                                              nullptr);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(h);
+}
+
+void AppendFixedLine()
+{
+    HANDLE h = CreateFileA(kFloorLog, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    SetFilePointer(h, 0, nullptr, FILE_END);
+    DWORD dwWritten = 0;
+    WriteFile(h, kLine, sizeof kLine - 1, &dwWritten, nullptr);
+    CloseHandle(h);
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+UsbDeviceSpec Spec(int n)
+{
+    UsbDeviceSpec spec;
+    spec.instanceId = "USB\\VID_B0B0&PID_0003\\INPROC" + std::to_string(n);
+    spec.service = "USBSTOR";
+    spec.friendlyName = "Bench stick " + std::to_string(n);
+    spec.deviceDesc = "USB Mass Storage Device";
+    spec.mfg = "Compatible USB storage device";
+    return spec;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3 && argc != 4) return 2;
+    const int devices = std::atoi(argv[1]);
+    const int rounds = std::atoi(argv[2]);
+    // The lookup's enumeration report goes where a service's goes, nowhere,
+    // or with "nul" to the NUL device, as a program's does when its output is
+    // thrown away.
+    const bool bNul = argc == 4 && std::strcmp(argv[3], "nul") == 0;
+    if (bNul ? std::freopen("NUL", "w", stdout) == nullptr : std::fclose(stdout) != 0) return 3;
+
+    std::vector<std::unique_ptr<SimulatedUsbDevice>> present;
+    for (int i = 0; i < devices; ++i) {
+        present.push_back(std::make_unique<SimulatedUsbDevice>(Spec(i)));
+        present.back()->SetPresent(true);
+    }
+    // The device looked up is the last one enumerated.
+    const std::string path = present.back()->BroadcastPath();
+
+    std::vector<double> product, bare, log, append;
+    for (int i = 0; i < rounds; ++i) {
+        std::vector<char> a(path.begin(), path.end()), b(path.begin(), path.end());
+        a.push_back('\0');
+        b.push_back('\0');
+        char szService[DEVINFO_TEXT_SIZE] = "", szType[DEVINFO_TYPENAME_SIZE] = "", szFriendly[DEVINFO_TEXT_SIZE] = "",
+             szDesc[DEVINFO_TEXT_SIZE] = "", szMfg[DEVINFO_TEXT_SIZE] = "";
+        // The two take turns at going first.
+        if (i % 2 != 0) {
+            const double t = Now();
+            BareLookup(&kUsbDeviceInterfaceGuid, b.data());
+            bare.push_back(Now() - t);
+        }
+        double t0 = Now();
+        GetDeviceInfo(&kUsbDeviceInterfaceGuid, a.data(), szService, szType, szFriendly, szDesc, szMfg);
+        double t1 = Now();
+        product.push_back(t1 - t0);
+        if (i % 2 == 0) {
+            BareLookup(&kUsbDeviceInterfaceGuid, b.data());
+            bare.push_back(Now() - t1);
+        }
+
+        if (i % 2 != 0) {
+            const double t = Now();
+            AppendFixedLine();
+            append.push_back(Now() - t);
+        }
+        t0 = Now();
+        LogDevice("%s device %s: '%s' / '%s' / '%s'", szType, "removed", szFriendly, szDesc, szMfg);
+        t1 = Now();
+        log.push_back(t1 - t0);
+        if (i % 2 == 0) {
+            AppendFixedLine();
+            append.push_back(Now() - t1);
+        }
+    }
+    DeleteIfPresent(kFloorLog);
+    DeleteIfPresent(DEVICE_LOG_PATH);
+    std::fprintf(stderr, "INPROC|%d%s|%d|%.0f|%.0f|%.1f|%.1f\n", devices, bNul ? " (report to NUL)" : "", rounds,
+                 Median(product), Median(bare), Median(log), Median(append));
+    return 0;
+}
