@@ -108,8 +108,9 @@ public:
     }
 
     // A record of a random type whose dbch_size bytes all lie in the buffer.
-    // The size never goes below the header: Wine drops such a message before
-    // it reaches the window, and the sender then waits for a reply in vain.
+    // The size never goes below the header, the least any record is: the
+    // platform marshals dbch_size bytes, and the handler's first read is the
+    // size itself.
     std::vector<BYTE> Record(WPARAM code)
     {
         if ((code == DBT_DEVICEARRIVAL || code == DBT_DEVICEREMOVECOMPLETE) && Chance(60))
