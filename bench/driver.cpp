@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "floor_protocol.h"
 #include "support/device_broadcast.h"
 #include "support/plugtrail_window.h"
@@ -46,18 +47,6 @@ struct Options {
 };
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
-
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
-}
 
 DWORD RunAndWait(const std::string& exe, const std::string& args, DWORD dwMs = 60000)
 {

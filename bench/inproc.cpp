@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "device/device_info.h"
 #include "log/log.h"
 #include "support/simulated_usb.h"
@@ -26,18 +27,6 @@ namespace {
 
 constexpr char kFloorLog[] = "C:\\_bench_inproc_floor.log";
 const char kLine[] = "01.01.2026 - 00:00:00  USB storage device removed: 'Stick' / 'Disk' / 'Maker'\r\n";
-
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
-}
 
 void Lower(char* p)
 {

@@ -12,9 +12,23 @@
 #include "support/plugtrail_window.h"
 #include "support/processes.h"
 #include "support/service_process.h"
+#include "support/simulated_usb.h"
 #include "support/test_files.h"
 
 constexpr char kDeviceLog[] = "C:\\_UsbDevices.log";
+
+// A USB storage stick with every property a real one reports.
+inline UsbDeviceSpec StorageStickSpec(const char* pszId, const char* pszFriendly)
+{
+    UsbDeviceSpec spec;
+    spec.instanceId = pszId;
+    spec.service = "USBSTOR";
+    spec.friendlyName = pszFriendly;
+    spec.deviceDesc = "USB Mass Storage Device";
+    spec.mfg = "Compatible USB storage device";
+    spec.location = "Port_#0001.Hub_#0001";
+    return spec;
+}
 
 class InstalledServiceTest : public ::testing::Test {
 protected:

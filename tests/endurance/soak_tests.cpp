@@ -22,24 +22,12 @@ constexpr int kSoakEvents = 1000;
 // small block per event (1,000 events) exceeds it.
 constexpr SIZE_T kMemorySlack = 64 * 1024;
 
-UsbDeviceSpec Spec(const char* pszId, const char* pszFriendly)
-{
-    UsbDeviceSpec spec;
-    spec.instanceId = pszId;
-    spec.service = "USBSTOR";
-    spec.friendlyName = pszFriendly;
-    spec.deviceDesc = "USB Mass Storage Device";
-    spec.mfg = "Compatible USB storage device";
-    spec.location = "Port_#0001.Hub_#0001";
-    return spec;
-}
-
 class Soak : public InstalledServiceTest {};
 
 TEST_F(Soak, HandlesAndPrivateMemoryComeBackAfterAThousandEvents)
 {
-    SimulatedUsbDevice stick(Spec("USB\\VID_0781&PID_5567\\50AC0001", "Stick one"));
-    SimulatedUsbDevice other(Spec("USB\\VID_0781&PID_5567\\50AC0002", "Stick two"));
+    SimulatedUsbDevice stick(StorageStickSpec("USB\\VID_0781&PID_5567\\50AC0001", "Stick one"));
+    SimulatedUsbDevice other(StorageStickSpec("USB\\VID_0781&PID_5567\\50AC0002", "Stick two"));
     stick.SetPresent(true);
     other.SetPresent(true);
     const std::vector<BYTE> records[] = {InterfaceRecord(kUsbDeviceInterfaceGuid, stick.BroadcastPath()),

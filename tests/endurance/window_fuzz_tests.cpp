@@ -45,17 +45,6 @@ std::string Lower(std::string text)
     return text;
 }
 
-UsbDeviceSpec StickSpec(const char* pszId, const char* pszFriendly)
-{
-    UsbDeviceSpec spec;
-    spec.instanceId = pszId;
-    spec.service = "USBSTOR";
-    spec.friendlyName = pszFriendly;
-    spec.deviceDesc = "USB Mass Storage Device";
-    spec.mfg = "Compatible USB storage device";
-    return spec;
-}
-
 // What the service is expected to do with the interface events among the
 // noise: the event it saw last, the paths it keeps, the lines it writes.
 class Expectation {
@@ -201,7 +190,7 @@ TEST_F(WindowFuzz, RandomDeviceChangeMessagesLeaveTheServiceAnsweringAndItsLogWe
     std::printf("window fuzz seed %u (set PLUGTRAIL_FUZZ_SEED to repeat another)\n", seed);
     SCOPED_TRACE("seed " + std::to_string(seed));
 
-    SimulatedUsbDevice stick(StickSpec("USB\\VID_0781&PID_5567\\F0220001", "Fuzz stick"));
+    SimulatedUsbDevice stick(StorageStickSpec("USB\\VID_0781&PID_5567\\F0220001", "Fuzz stick"));
     stick.SetPresent(true);
     Generator gen(seed, stick.BroadcastPath());
     Expectation expected(stick.InterfacePath());
@@ -242,7 +231,7 @@ TEST_F(WindowFuzz, RandomDeviceChangeMessagesLeaveTheServiceAnsweringAndItsLogWe
     EXPECT_EQ(lines.size(), expected.Lines());
 
     // Still at work: a real device's arrival and removal give their two lines.
-    SimulatedUsbDevice after(StickSpec("USB\\VID_0781&PID_5567\\F0220002", "After the storm"));
+    SimulatedUsbDevice after(StorageStickSpec("USB\\VID_0781&PID_5567\\F0220002", "After the storm"));
     after.SetPresent(true);
     const std::vector<BYTE> record = InterfaceRecord(kUsbDeviceInterfaceGuid, after.BroadcastPath());
     ASSERT_TRUE(SendDeviceChange(m_hwnd, DBT_DEVICEARRIVAL, record.data()));

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "support/device_broadcast.h"
 #include "support/plugtrail_window.h"
 #include "support/simulated_usb.h"
 
@@ -49,34 +50,17 @@ HWND PlugtrailWindowOrThrow()
 }
 
 // Sends WM_DEVICECHANGE and waits until the window procedure has handled it.
-void SendDeviceChange(HWND hwnd, WPARAM code, LPARAM lParam)
+void SendOrThrow(WPARAM code, const void* pRecord)
 {
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_DEVICECHANGE, code, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+    if (!SendDeviceChange(PlugtrailWindowOrThrow(), code, pRecord, kSendTimeoutMs))
         throw std::runtime_error("SendMessageTimeoutA WM_DEVICECHANGE failed, error " +
                                  std::to_string(GetLastError()));
 }
 
-// A device-interface broadcast record for the USB device interface class,
-// sized to hold the path (the receiver gets dbcc_size bytes).
-std::vector<BYTE> InterfaceRecord(const std::string& path)
-{
-    const size_t cb = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + path.size() + 1;
-    std::vector<BYTE> buffer(cb < sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) ? sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)
-                                                                          : cb);
-    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(buffer.data());
-    record->dbcc_size = static_cast<DWORD>(buffer.size());
-    record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    record->dbcc_classguid = kUsbDeviceInterfaceGuid;
-    std::memcpy(record->dbcc_name, path.c_str(), path.size() + 1);
-    return buffer;
-}
-
 void SendInterfaceEvent(WPARAM code, const std::string& path)
 {
-    const HWND hwnd = PlugtrailWindowOrThrow();
-    std::vector<BYTE> record = InterfaceRecord(path);
-    SendDeviceChange(hwnd, code, reinterpret_cast<LPARAM>(record.data()));
+    const std::vector<BYTE> record = InterfaceRecord(kUsbDeviceInterfaceGuid, path);
+    SendOrThrow(code, record.data());
 }
 
 int Plug(char** argv)
@@ -113,7 +97,7 @@ int Send(const char* pszCode, const char* pszId)
     if (pszId != nullptr) {
         SendInterfaceEvent(code, SimulatedUsbDevice::OpenExisting(pszId)->BroadcastPath());
     } else {
-        SendDeviceChange(PlugtrailWindowOrThrow(), code, 0);
+        SendOrThrow(code, nullptr);
     }
     std::printf("sent 0x%04lX\n", code);
     return 0;
