@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bare_lookup.h"
 #include "floor_protocol.h"
 
 namespace {
@@ -53,76 +54,6 @@ void AppendLine()
     CloseHandle(h);
 }
 
-void Lower(char* p)
-{
-    for (; *p; ++p)
-        if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
-}
-
-void ReadProperty(HDEVINFO h, SP_DEVINFO_DATA* pData, DWORD dwProperty, char* pszOut)
-{
-    Timed t(kCallProperty);
-    char buffer[2560];
-    DWORD dwType = 0;
-    if (SetupDiGetDeviceRegistryPropertyA(h, pData, dwProperty, &dwType, reinterpret_cast<BYTE*>(buffer),
-                                          sizeof buffer, nullptr) &&
-        dwType == REG_SZ)
-        lstrcpynA(pszOut, buffer, 260);
-}
-
-void Lookup(const GUID* pGuid, char* pszPath)
-{
-    HDEVINFO h;
-    {
-        Timed t(kCallClassDevs);
-        h = SetupDiGetClassDevsA(pGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    }
-    if (h == INVALID_HANDLE_VALUE) return;
-    SP_DEVICE_INTERFACE_DATA iface;
-    iface.cbSize = sizeof iface;
-    union {
-        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
-        char bytes[1024];
-    } buffer;
-    SP_DEVINFO_DATA data;
-    bool bFound = false;
-    for (DWORD i = 0; !bFound; ++i) {
-        BOOL bOk;
-        {
-            Timed t(kCallEnum);
-            bOk = SetupDiEnumDeviceInterfaces(h, nullptr, pGuid, i, &iface);
-        }
-        if (!bOk) break;
-        DWORD cb = 0;
-        {
-            Timed t(kCallDetailSize);
-            SetupDiGetDeviceInterfaceDetailA(h, &iface, nullptr, 0, &cb, nullptr);
-        }
-        if (cb == 0 || cb > sizeof buffer) continue;
-        buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        std::memset(&data, 0, sizeof data);
-        data.cbSize = sizeof data;
-        {
-            Timed t(kCallDetail);
-            bOk = SetupDiGetDeviceInterfaceDetailA(h, &iface, &buffer.detail, sizeof buffer, nullptr, &data);
-        }
-        if (!bOk) continue;
-        Lower(buffer.detail.DevicePath);
-        Lower(pszPath);
-        bFound = std::strcmp(buffer.detail.DevicePath, pszPath) == 0;
-    }
-    if (bFound) {
-        char szFriendly[260] = "", szDesc[260] = "", szService[260] = "", szMfg[260] = "";
-        ReadProperty(h, &data, SPDRP_FRIENDLYNAME, szFriendly);
-        if (szFriendly[0] == '\0') ReadProperty(h, &data, SPDRP_LOCATION_INFORMATION, szFriendly);
-        ReadProperty(h, &data, SPDRP_DEVICEDESC, szDesc);
-        ReadProperty(h, &data, SPDRP_SERVICE, szService);
-        ReadProperty(h, &data, SPDRP_MFG, szMfg);
-    }
-    Timed t(kCallDestroy);
-    SetupDiDestroyDeviceInfoList(h);
-}
-
 LRESULT CALLBACK FloorWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
@@ -132,7 +63,7 @@ LRESULT CALLBACK FloorWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam
             if (pHdr->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE &&
                 pHdr->dbch_size > offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name)) {
                 auto* pIface = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(pHdr);
-                Lookup(&pIface->dbcc_classguid, pIface->dbcc_name);
+                BareLookup<Timed>(&pIface->dbcc_classguid, pIface->dbcc_name);
             }
         }
         AppendLine();

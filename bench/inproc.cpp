@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bare_lookup.h"
 #include "bench_clock.h"
 #include "device/device_info.h"
 #include "log/log.h"
@@ -27,49 +28,6 @@ namespace {
 
 constexpr char kFloorLog[] = "C:\\_bench_inproc_floor.log";
 const char kLine[] = "01.01.2026 - 00:00:00  USB storage device removed: 'Stick' / 'Disk' / 'Maker'\r\n";
-
-void Lower(char* p)
-{
-    for (; *p; ++p)
-        if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
-}
-
-// The platform calls of one lookup and nothing else.
-void BareLookup(const GUID* pGuid, char* pszPath)
-{
-    HDEVINFO h = SetupDiGetClassDevsA(pGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (h == INVALID_HANDLE_VALUE) return;
-    SP_DEVICE_INTERFACE_DATA iface;
-    iface.cbSize = sizeof iface;
-    union {
-        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
-        char bytes[1024];
-    } buffer;
-    SP_DEVINFO_DATA data;
-    bool bFound = false;
-    for (DWORD i = 0; !bFound && SetupDiEnumDeviceInterfaces(h, nullptr, pGuid, i, &iface); ++i) {
-        DWORD cb = 0;
-        SetupDiGetDeviceInterfaceDetailA(h, &iface, nullptr, 0, &cb, nullptr);
-        if (cb == 0 || cb > sizeof buffer) continue;
-        buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        std::memset(&data, 0, sizeof data);
-        data.cbSize = sizeof data;
-        if (!SetupDiGetDeviceInterfaceDetailA(h, &iface, &buffer.detail, sizeof buffer, nullptr, &data)) continue;
-        Lower(buffer.detail.DevicePath);
-        Lower(pszPath);
-        bFound = std::strcmp(buffer.detail.DevicePath, pszPath) == 0;
-    }
-    if (bFound) {
-        static const DWORD kProps[] = {SPDRP_FRIENDLYNAME, SPDRP_DEVICEDESC, SPDRP_SERVICE, SPDRP_MFG};
-        for (DWORD prop : kProps) {
-            char value[2560];
-            DWORD type = 0;
-            SetupDiGetDeviceRegistryPropertyA(h, &data, prop, &type, reinterpret_cast<BYTE*>(value), sizeof value,
-                                              nullptr);
-        }
-    }
-    SetupDiDestroyDeviceInfoList(h);
-}
 
 void AppendFixedLine()
 {
@@ -129,7 +87,7 @@ int main(int argc, char** argv)
         // The two take turns at going first.
         if (i % 2 != 0) {
             const double t = Now();
-            BareLookup(&kUsbDeviceInterfaceGuid, b.data());
+            BareLookup<NoTimer>(&kUsbDeviceInterfaceGuid, b.data());
             bare.push_back(Now() - t);
         }
         double t0 = Now();
@@ -137,7 +95,7 @@ int main(int argc, char** argv)
         double t1 = Now();
         product.push_back(t1 - t0);
         if (i % 2 == 0) {
-            BareLookup(&kUsbDeviceInterfaceGuid, b.data());
+            BareLookup<NoTimer>(&kUsbDeviceInterfaceGuid, b.data());
             bare.push_back(Now() - t1);
         }
 

@@ -1,0 +1,90 @@
+// The platform calls an arrival's device lookup makes, and nothing else: list
+// the present interfaces of the class, enumerate them, read each detail until
+// the path matches, read the five properties, destroy the list. The floor
+// window times each kind of call through Timer; the in-process comparison
+// passes NoTimer.
+#pragma once
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <cstring>
+
+#include "floor_protocol.h"
+
+struct NoTimer {
+    explicit NoTimer(CallKind) {}
+};
+
+inline void LowerAscii(char* p)
+{
+    for (; *p; ++p)
+        if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
+}
+
+template <typename Timer>
+void ReadBareProperty(HDEVINFO h, SP_DEVINFO_DATA* pData, DWORD dwProperty, char (&out)[260])
+{
+    Timer t(kCallProperty);
+    char buffer[2560];
+    DWORD dwType = 0;
+    if (SetupDiGetDeviceRegistryPropertyA(h, pData, dwProperty, &dwType, reinterpret_cast<BYTE*>(buffer),
+                                          sizeof buffer, nullptr) &&
+        dwType == REG_SZ)
+        lstrcpynA(out, buffer, sizeof out);
+}
+
+template <typename Timer>
+void BareLookup(const GUID* pGuid, char* pszPath)
+{
+    HDEVINFO h;
+    {
+        Timer t(kCallClassDevs);
+        h = SetupDiGetClassDevsA(pGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    }
+    if (h == INVALID_HANDLE_VALUE) return;
+    SP_DEVICE_INTERFACE_DATA iface;
+    iface.cbSize = sizeof iface;
+    union {
+        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+        char bytes[1024];
+    } buffer;
+    SP_DEVINFO_DATA data;
+    bool bFound = false;
+    for (DWORD i = 0; !bFound; ++i) {
+        BOOL bOk;
+        {
+            Timer t(kCallEnum);
+            bOk = SetupDiEnumDeviceInterfaces(h, nullptr, pGuid, i, &iface);
+        }
+        if (!bOk) break;
+        DWORD cb = 0;
+        {
+            Timer t(kCallDetailSize);
+            SetupDiGetDeviceInterfaceDetailA(h, &iface, nullptr, 0, &cb, nullptr);
+        }
+        if (cb == 0 || cb > sizeof buffer) continue;
+        buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        std::memset(&data, 0, sizeof data);
+        data.cbSize = sizeof data;
+        {
+            Timer t(kCallDetail);
+            bOk = SetupDiGetDeviceInterfaceDetailA(h, &iface, &buffer.detail, sizeof buffer, nullptr, &data);
+        }
+        if (!bOk) continue;
+        LowerAscii(buffer.detail.DevicePath);
+        LowerAscii(pszPath);
+        bFound = std::strcmp(buffer.detail.DevicePath, pszPath) == 0;
+    }
+    if (bFound) {
+        char szFriendly[260] = "", szDesc[260] = "", szService[260] = "", szMfg[260] = "";
+        ReadBareProperty<Timer>(h, &data, SPDRP_FRIENDLYNAME, szFriendly);
+        if (szFriendly[0] == '\0') ReadBareProperty<Timer>(h, &data, SPDRP_LOCATION_INFORMATION, szFriendly);
+        ReadBareProperty<Timer>(h, &data, SPDRP_DEVICEDESC, szDesc);
+        ReadBareProperty<Timer>(h, &data, SPDRP_SERVICE, szService);
+        ReadBareProperty<Timer>(h, &data, SPDRP_MFG, szMfg);
+    }
+    Timer t(kCallDestroy);
+    SetupDiDestroyDeviceInfoList(h);
+}
