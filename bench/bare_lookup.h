@@ -2,7 +2,7 @@
 // the present interfaces of the class, enumerate them, read each detail until
 // the path matches, read the five properties, destroy the list. The floor
 // window times each kind of call through Timer; the in-process comparison
-// passes NoTimer.
+// passes NoTimer. The fixed-line append is the floor under every logged event.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +16,19 @@
 struct NoTimer {
     explicit NoTimer(CallKind) {}
 };
+
+// Opens, appends one line to and closes the file, as the device log does.
+template <typename Timer>
+void AppendFixedLine(const char* pszPath, const char* pszLine)
+{
+    Timer t(kCallAppend);
+    HANDLE h = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    SetFilePointer(h, 0, nullptr, FILE_END);
+    DWORD dwWritten = 0;
+    WriteFile(h, pszLine, static_cast<DWORD>(std::strlen(pszLine)), &dwWritten, nullptr);
+    CloseHandle(h);
+}
 
 inline void LowerAscii(char* p)
 {

@@ -43,17 +43,6 @@ struct Timed {
     }
 };
 
-void AppendLine()
-{
-    Timed t(kCallAppend);
-    HANDLE h = CreateFileA(pszLog, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    SetFilePointer(h, 0, nullptr, FILE_END);
-    DWORD dwWritten = 0;
-    WriteFile(h, kLine, sizeof kLine - 1, &dwWritten, nullptr);
-    CloseHandle(h);
-}
-
 LRESULT CALLBACK FloorWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
@@ -66,7 +55,7 @@ LRESULT CALLBACK FloorWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam
                 BareLookup<Timed>(&pIface->dbcc_classguid, pIface->dbcc_name);
             }
         }
-        AppendLine();
+        AppendFixedLine<Timed>(pszLog, kLine);
         return TRUE;
     case kMsgCallTime:
         if (wParam >= kCallKinds) return 0;

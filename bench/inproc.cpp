@@ -29,16 +29,6 @@ namespace {
 constexpr char kFloorLog[] = "C:\\_bench_inproc_floor.log";
 const char kLine[] = "01.01.2026 - 00:00:00  USB storage device removed: 'Stick' / 'Disk' / 'Maker'\r\n";
 
-void AppendFixedLine()
-{
-    HANDLE h = CreateFileA(kFloorLog, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    SetFilePointer(h, 0, nullptr, FILE_END);
-    DWORD dwWritten = 0;
-    WriteFile(h, kLine, sizeof kLine - 1, &dwWritten, nullptr);
-    CloseHandle(h);
-}
-
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -101,7 +91,7 @@ int main(int argc, char** argv)
 
         if (i % 2 != 0) {
             const double t = Now();
-            AppendFixedLine();
+            AppendFixedLine<NoTimer>(kFloorLog, kLine);
             append.push_back(Now() - t);
         }
         t0 = Now();
@@ -109,7 +99,7 @@ int main(int argc, char** argv)
         t1 = Now();
         log.push_back(t1 - t0);
         if (i % 2 == 0) {
-            AppendFixedLine();
+            AppendFixedLine<NoTimer>(kFloorLog, kLine);
             append.push_back(Now() - t1);
         }
     }

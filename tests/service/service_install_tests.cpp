@@ -116,6 +116,19 @@ struct BoundedUninstall {
     }
 };
 
+// Registers the slow-stopping test service with the tool's arguments and
+// starts it; true once it runs.
+::testing::AssertionResult StartSlowService(const char* pszArgs)
+{
+    if (!CreateToolService(SLOW, pszArgs)) return ::testing::AssertionFailure() << "not created";
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), SLOW, SERVICE_START));
+    if (!StartServiceA(service.get(), 0, nullptr))
+        return ::testing::AssertionFailure() << "StartServiceA failed, error " << GetLastError();
+    if (!WaitForServiceState(SLOW, SERVICE_RUNNING, 20000)) return ::testing::AssertionFailure() << "not running";
+    return ::testing::AssertionSuccess();
+}
+
 class ServiceInstallTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -236,11 +249,7 @@ TEST_F(ServiceInstallTest, UninstallDeletesAStoppedServiceSilently)
 // entry stays.
 TEST_F(ServiceInstallTest, UninstallGivesUpOnAServiceStillStopPendingAtTheTimeout)
 {
-    ASSERT_TRUE(CreateToolService(SLOW, "serve stopdelay=8000"));
-    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScopedServiceHandle service(OpenServiceA(scm.get(), SLOW, SERVICE_START));
-    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
-    ASSERT_TRUE(WaitForServiceState(SLOW, SERVICE_RUNNING, 20000));
+    ASSERT_TRUE(StartSlowService("serve stopdelay=8000"));
 
     const UninstallRun run = UninstallHere(SLOW, 1500, TRUE);
     EXPECT_EQ(0, run.result);
@@ -258,11 +267,7 @@ TEST_F(ServiceInstallTest, UninstallGivesUpOnAServiceStillStopPendingAtTheTimeou
 // still gives up at its own timeout.
 TEST_F(ServiceInstallTest, UninstallKeepsItsTimeoutWhateverTheWaitHint)
 {
-    ASSERT_TRUE(CreateToolService(SLOW, "serve stopdelay=8000 waithint=600000"));
-    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScopedServiceHandle service(OpenServiceA(scm.get(), SLOW, SERVICE_START));
-    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
-    ASSERT_TRUE(WaitForServiceState(SLOW, SERVICE_RUNNING, 20000));
+    ASSERT_TRUE(StartSlowService("serve stopdelay=8000 waithint=600000"));
 
     theService.Init(SLOW, SLOW);
     BoundedUninstall uninstall;
@@ -280,13 +285,7 @@ TEST_F(ServiceInstallTest, UninstallKeepsItsTimeoutWhateverTheWaitHint)
 // A stop that completes within the timeout is waited for, then deleted.
 TEST_F(ServiceInstallTest, UninstallWaitsForASlowStopWithinTheTimeout)
 {
-    ASSERT_TRUE(CreateToolService(SLOW, "serve stopdelay=1500 waithint=200"));
-    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScopedServiceHandle service(OpenServiceA(scm.get(), SLOW, SERVICE_START));
-    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
-    ASSERT_TRUE(WaitForServiceState(SLOW, SERVICE_RUNNING, 20000));
-    service.reset();
-    scm.reset();
+    ASSERT_TRUE(StartSlowService("serve stopdelay=1500 waithint=200"));
 
     const UninstallRun run = UninstallHere(SLOW, 10000, TRUE);
     EXPECT_EQ(1, run.result);
