@@ -2,8 +2,6 @@
 // (with -debug) as an ordinary program.
 #include <windows.h>
 
-#include <new>
-
 #include "app/app.h"
 #include "app/command_line.h"
 #include "device/device_change.h"
@@ -84,7 +82,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
 
     // The store exists before the window: the window thread handles device
     // events from the moment its loop runs, and none may find it missing.
-    pDeviceStore = new (std::nothrow) CDeviceInfoStore;
+    pDeviceStore = CreateDeviceStore();
     if (pDeviceStore == nullptr) {
         Trace(1, "DeviceStore not created - abort");
         return 1;

@@ -2,6 +2,7 @@
 
 #include <setupapi.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,7 @@ namespace {
 
 constexpr size_t DETAIL_BUFFER_SIZE = 1024;
 constexpr size_t PROPERTY_BUFFER_SIZE = 2560;
+constexpr size_t REPORT_LINE_SIZE = 128;
 
 struct DevInfoListTraits {
     using Handle = HDEVINFO;
@@ -31,6 +33,19 @@ struct DevInfoListTraits {
     static void Close(Handle h) { SetupDiDestroyDeviceInfoList(h); }
 };
 using ScopedDevInfoList = ScopedHandle<DevInfoListTraits>;
+
+// One line of the enumeration report on standard output, formatted by the
+// same routine as every other text of the program.
+void Report(const char* pszFormat, ...) PLUGTRAIL_PRINTF(1, 2);
+void Report(const char* pszFormat, ...)
+{
+    char szLine[REPORT_LINE_SIZE];
+    va_list args;
+    va_start(args, pszFormat);
+    FormatTextV(szLine, pszFormat, args);
+    va_end(args);
+    std::fputs(szLine, stdout);
+}
 
 // Enumerates the present interfaces of the class until one has the caller's
 // path; fills devInfoData with its device. Reports each interface looked at.
@@ -47,8 +62,8 @@ bool FindInterface(HDEVINFO hDevInfo, const GUID* pClassGuid, char* pszDevicePat
     for (DWORD index = 0;; ++index) {
         if (!SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, pClassGuid, index, &interfaceData)) return false;
 
-        std::printf("---------------------------------------------------------------------------------\n");
-        std::printf("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
+        Report("---------------------------------------------------------------------------------\n");
+        Report("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
                     static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
 
         DWORD cbRequired = 0;
@@ -99,7 +114,7 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
         SetupDiGetClassDevsA(pClassGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!devInfo) {
         const DWORD dwError = GetLastError();
-        std::printf("SetupDiClassDevs() failed. GetLastError() returns: 0x%x\n", static_cast<unsigned>(dwError));
+        Report("SetupDiClassDevs() failed. GetLastError() returns: 0x%x\n", static_cast<unsigned>(dwError));
         return true;
     }
 

@@ -2,9 +2,9 @@
 // platform calls (the device store) can trace without pulling in windows.h.
 #pragma once
 
-// MinGW's own printf understands the C99 formats, which gnu_printf checks.
+// On Windows the text is formatted by msvcrt, whose formats ms_printf checks.
 #if defined(__MINGW32__) && !defined(__clang__)
-#define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(gnu_printf, fmtIndex, firstArg)))
+#define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(ms_printf, fmtIndex, firstArg)))
 #elif defined(__GNUC__)
 #define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(printf, fmtIndex, firstArg)))
 #else

@@ -26,16 +26,22 @@ inline size_t LengthBounded(const char* s, size_t cchMax)
     return i;
 }
 
-// vsnprintf reports the length it wanted; the caller needs what was written.
+// The formatted text, cut to fit and always terminated; returns its length.
+// On Windows this is msvcrt's own formatter: the C99 one that MinGW would
+// link in its place is a third of the executable, and the program's formats
+// need nothing it lacks. It leaves text cut at the count unterminated and
+// answers -1, so the count leaves room for the terminator and the length is
+// taken from what was written.
 inline int FormatBounded(char* dst, size_t cchDst, const char* fmt, va_list args)
 {
-    int n = vsnprintf(dst, cchDst, fmt, args);
+    dst[0] = '\0';
+#ifdef _WIN32
+    _vsnprintf(dst, cchDst - 1, fmt, args);
+#else
+    vsnprintf(dst, cchDst, fmt, args);
+#endif
     dst[cchDst - 1] = '\0';
-    if (n < 0) {
-        dst[0] = '\0';
-        return 0;
-    }
-    return static_cast<size_t>(n) < cchDst ? n : static_cast<int>(cchDst - 1);
+    return static_cast<int>(LengthBounded(dst, cchDst - 1));
 }
 
 }  // namespace text_detail

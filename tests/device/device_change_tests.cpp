@@ -314,3 +314,22 @@ TEST(GuidEquals, DiffersInAnySingleByte)
         EXPECT_FALSE(GuidEquals(&base, &other)) << "byte " << i;
     }
 }
+
+// The store comes from the process heap, constructed: every slot is free even
+// where the heap hands back memory that held other data.
+TEST(CreateDeviceStore, ConstructsTheStoreOnTheProcessHeap)
+{
+    const HANDLE hHeap = GetProcessHeap();
+    void* pUsed = HeapAlloc(hHeap, 0, sizeof(CDeviceInfoStore));
+    ASSERT_NE(pUsed, nullptr);
+    std::memset(pUsed, 'x', sizeof(CDeviceInfoStore));
+    HeapFree(hHeap, 0, pUsed);
+
+    CDeviceInfoStore* pStore = CreateDeviceStore();
+    ASSERT_NE(pStore, nullptr);
+    EXPECT_EQ(HeapSize(hHeap, 0, pStore), sizeof(CDeviceInfoStore));
+    int stored = 0;
+    while (pStore->AddVolume("\\\\?\\usb#x", "", "", "", "", "")) ++stored;
+    EXPECT_EQ(stored, DEVICE_STORE_SLOTS);
+    HeapFree(hHeap, 0, pStore);
+}

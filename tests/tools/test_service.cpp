@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "device/device_change.h"
 #include "device/notification_window.h"
@@ -78,7 +77,7 @@ int Serve(HINSTANCE hInstance, int argc, char** argv)
         }
     }
     theService.Init(DEFAULT_NAME, DEFAULT_NAME);
-    pDeviceStore = new (std::nothrow) CDeviceInfoStore;
+    pDeviceStore = CreateDeviceStore();
     HANDLE hWindowThread = CreateThread(nullptr, 0, CreateMainWindowProc, hInstance, 0, nullptr);
     for (int i = 0; i < 200 && theService.hwnd == nullptr; ++i) Sleep(50);
     if (hWindowThread != nullptr) CloseHandle(hWindowThread);
