@@ -78,7 +78,8 @@ void CreateDeviceLog()
         // An existing log keeps its contents and permissions. Anything else,
         // a folder of that name above all, costs every line of the run.
         const DWORD dwError = GetLastError();
-        if (dwError != ERROR_FILE_EXISTS) Trace(1, "CreateDeviceLog: %s not created, Error=%lu", DEVICE_LOG_PATH, dwError);
+        if (dwError != ERROR_FILE_EXISTS)
+            Trace(1, "CreateDeviceLog: %s not created, Error=%lu", DEVICE_LOG_PATH, dwError);
     }
 }
 

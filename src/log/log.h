@@ -29,7 +29,8 @@ SECURITY_ATTRIBUTES* LogFileSecurity();
 // taken, so that nobody can claim the name before the first device line.
 void CreateDeviceLog();
 
-// Appends pszText to the file, creating it if needed. Failures are silent.
+// Appends pszText to the file, creating it with LogFileSecurity if needed.
+// Failures are silent.
 void AppendToFile(const char* pszPath, const char* pszText);
 
 // Appends one dated line, built printf-style, to the device log.
