@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "device/device_change.h"
 #include "device/notification_window.h"
+#include "log/log.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/text.h"
@@ -56,6 +57,7 @@ bool RunOptions(char* pszCmdLine, int* pExitCode)
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine, int /*nCmdShow*/)
 {
     theService.Init(PROGRAM_NAME, PROGRAM_NAME);
+    InitLogSecurity();  // before any file is written, the trace file included
 
     const bool bHasCmdLine = lpCmdLine[0] != '\0';
     if (bHasCmdLine) {
@@ -79,6 +81,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
         ShowMessage("Cannot run while another instance is running", MB_ICONERROR);
         return 1;
     }
+
+    CreateDeviceLog();  // before any device event; nobody may take the name first
 
     // The store exists before the window: the window thread handles device
     // events from the moment its loop runs, and none may find it missing.

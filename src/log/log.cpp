@@ -1,5 +1,7 @@
 #include "log/log.h"
 
+#include <sddl.h>
+
 #include <cstdarg>
 
 #include "log/log_line.h"
@@ -34,6 +36,15 @@ void FormatNowTime(char (&dst)[N])
         dst[0] = '\0';
 }
 
+// Protected, so that the root folder's grants (Authenticated Users may modify
+// new files there) do not reach the audit log.
+constexpr char LOG_FILE_SDDL[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+
+// Built at start-up and kept for the life of the process: a line must not
+// cost a heap allocation.
+SECURITY_ATTRIBUTES saLogFile = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+SECURITY_ATTRIBUTES* psaLogFile = nullptr;
+
 bool IsTransientOpenFailure(DWORD dwError)
 {
     return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
@@ -41,11 +52,42 @@ bool IsTransientOpenFailure(DWORD dwError)
 
 }  // namespace
 
+void InitLogSecurity()
+{
+    if (psaLogFile != nullptr) return;
+    PSECURITY_DESCRIPTOR pSd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(LOG_FILE_SDDL, SDDL_REVISION_1, &pSd, nullptr)) {
+        const DWORD dwError = GetLastError();
+        Trace(1, "InitLogSecurity: default security, Error=%lu", dwError);
+        return;
+    }
+    saLogFile.lpSecurityDescriptor = pSd;
+    psaLogFile = &saLogFile;
+}
+
+SECURITY_ATTRIBUTES* LogFileSecurity()
+{
+    return psaLogFile;
+}
+
+void CreateDeviceLog()
+{
+    InitLogSecurity();
+    ScopedFile file(CreateFileA(DEVICE_LOG_PATH, GENERIC_WRITE, FILE_SHARE_READ, psaLogFile, CREATE_NEW, 0, nullptr));
+    if (!file) {
+        // An existing log keeps its contents and permissions. Anything else,
+        // a folder of that name above all, costs every line of the run.
+        const DWORD dwError = GetLastError();
+        if (dwError != ERROR_FILE_EXISTS)
+            Trace(1, "CreateDeviceLog: %s not created, Error=%lu", DEVICE_LOG_PATH, dwError);
+    }
+}
+
 void AppendToFile(const char* pszPath, const char* pszText)
 {
     const DWORD dwStart = GetTickCount();
     for (;;) {
-        ScopedFile file(CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ScopedFile file(CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, psaLogFile, OPEN_ALWAYS, 0, nullptr));
         if (file) {
             SetFilePointer(file.get(), 0, nullptr, FILE_END);
             DWORD dwWritten = 0;

@@ -12,6 +12,7 @@
 #include "support/processes.h"
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
+#include "util/scoped_handle.h"
 
 namespace {
 
@@ -84,6 +85,15 @@ TEST_F(ServiceRun, UsbSideFindsTheServiceWindowAndItsEventsReachTheLog)
     ASSERT_NE(hwnd, nullptr);
     EXPECT_TRUE(IsPlugtrailWindow(hwnd));
     EXPECT_EQ(UsbSide("find"), 0u);
+    // The log is there before the first event, empty, and Everyone gets no
+    // access (Wine keeps only the mode bits the DACL turns into).
+    ASSERT_TRUE(FileExists(kDeviceLog));
+    EXPECT_EQ(ReadWholeFile(kDeviceLog), "");
+    EXPECT_EQ(FileDacl(kDeviceLog).find(";;;WD)"), std::string::npos) << FileDacl(kDeviceLog);
+    // A log shipper follows the file while the service appends to it.
+    ScopedFile tail(
+        CreateFileA(kDeviceLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(tail);
 
     const std::string stick = std::string("\"") + kStickId + "\"";
     const std::string hub = std::string("\"") + kHubId + "\"";
@@ -98,6 +108,11 @@ TEST_F(ServiceRun, UsbSideFindsTheServiceWindowAndItsEventsReachTheLog)
     EXPECT_EQ(UsbSide("send 0x8004 " + stick), 0u);  // the same removal again: dropped
     EXPECT_EQ(UsbSide("unplug " + hub), 0u);
 
+    char followed[2048];
+    DWORD cbFollowed = 0;
+    EXPECT_TRUE(ReadFile(tail.get(), followed, sizeof followed, &cbFollowed, nullptr));
+    tail.reset();
+    EXPECT_EQ(std::string(followed, cbFollowed), ReadWholeFile(kDeviceLog));
     EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{
                                   "USB storage device attached: 'SanDisk Cruzer Blade' / 'USB Mass Storage Device' / "
                                   "'Compatible USB storage device'",
@@ -145,6 +160,7 @@ TEST(DebugRun, WindowOnThisDesktopIsFoundAndClosesTheRun)
     const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
     ASSERT_NE(hwnd, nullptr);
     EXPECT_EQ(hwnd, FindWindowA(kPlugtrailWindowClass, kPlugtrailWindowTitle));
+    EXPECT_TRUE(FileExists(kDeviceLog)) << "created at start";
 
     const std::string stick = std::string("\"") + kStickId + "\"";
     EXPECT_EQ(UsbSide("plug " + stick + " USBSTOR \"Stick\" \"Disk\" \"Maker\" \"\""), 0u);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <fstream>
 #include <string>
 
 #include "log/log.h"
@@ -24,6 +25,22 @@ std::string SystemTimeNow()
     return time;
 }
 
+// What the DACL allows the well-known account, summed over its entries.
+ACCESS_MASK AllowedTo(PACL pDacl, WELL_KNOWN_SID_TYPE account)
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD cbSid = sizeof sid;
+    EXPECT_TRUE(CreateWellKnownSid(account, nullptr, sid, &cbSid));
+    ACCESS_MASK allowed = 0;
+    void* pAce = nullptr;
+    for (DWORD i = 0; GetAce(pDacl, i, &pAce); ++i) {
+        auto* pAllowed = static_cast<ACCESS_ALLOWED_ACE*>(pAce);
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, pAllowed->Header.AceType);
+        if (EqualSid(&pAllowed->SidStart, sid)) allowed |= pAllowed->Mask;
+    }
+    return allowed;
+}
+
 class DeviceLogTest : public ::testing::Test {
 protected:
     void SetUp() override { DeleteIfPresent(DEVICE_LOG_PATH); }
@@ -43,9 +60,34 @@ protected:
 
 }  // namespace
 
-TEST_F(DeviceLogTest, WritesDatedLinesAndAppendsToExistingContents)
+TEST(LogFileSecurity, FullControlForSystemAndAdministratorsOnlyReadForUsers)
 {
-    AppendToFile(DEVICE_LOG_PATH, "kept from before\r\n");
+    InitLogSecurity();
+    ASSERT_NE(nullptr, LogFileSecurity());
+    const PSECURITY_DESCRIPTOR pSd = LogFileSecurity()->lpSecurityDescriptor;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD dwRevision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(pSd, &control, &dwRevision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the folder's grants would be inherited";
+    BOOL bPresent = FALSE;
+    BOOL bDefaulted = FALSE;
+    PACL pDacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(pSd, &bPresent, &pDacl, &bDefaulted));
+    ASSERT_TRUE(bPresent && pDacl != nullptr) << "no DACL grants everyone everything";
+    EXPECT_EQ(FILE_ALL_ACCESS, AllowedTo(pDacl, WinLocalSystemSid));
+    EXPECT_EQ(FILE_ALL_ACCESS, AllowedTo(pDacl, WinBuiltinAdministratorsSid));
+    EXPECT_EQ(FILE_GENERIC_READ, AllowedTo(pDacl, WinBuiltinUsersSid));
+    for (WELL_KNOWN_SID_TYPE account : {WinWorldSid, WinAuthenticatedUserSid, WinInteractiveSid})
+        EXPECT_EQ(0u, AllowedTo(pDacl, account)) << account;
+}
+
+TEST_F(DeviceLogTest, AppendsDatedLinesToAnExistingLogAndKeepsItsPermissions)
+{
+    // A log from an older build, with default security: it keeps it.
+    std::ofstream(DEVICE_LOG_PATH, std::ios::binary) << "kept from before\r\n";
+    const std::string dacl = FileDacl(DEVICE_LOG_PATH);
+    ASSERT_NE(std::string::npos, dacl.find(";;;WD)")) << dacl;
+    CreateDeviceLog();
     const std::string date = SystemDateNow();
     const std::string before = SystemTimeNow();
     LogDevice("%s device %s: '%s' / '%s' / '%s'", "USB storage", "attached", "Stick", "Disk", "Maker");
@@ -60,6 +102,7 @@ TEST_F(DeviceLogTest, WritesDatedLinesAndAppendsToExistingContents)
         << lines[1];
     EXPECT_EQ("second", lines[2].substr(lines[2].size() - 6));
     EXPECT_EQ('\n', ReadWholeFile(DEVICE_LOG_PATH).back());
+    EXPECT_EQ(dacl, FileDacl(DEVICE_LOG_PATH));
 }
 
 TEST_F(DeviceLogTest, IgnoresTheUsersOwnDateAndTimeFormats)

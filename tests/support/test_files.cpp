@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -38,4 +41,21 @@ void DeleteIfPresent(const char* pszPath)
 bool FileExists(const char* pszPath)
 {
     return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string FileDacl(const char* pszPath)
+{
+    PSECURITY_DESCRIPTOR pSd = nullptr;
+    if (GetNamedSecurityInfoA(pszPath, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                              &pSd) != ERROR_SUCCESS)
+        return "";
+    char* pszSddl = nullptr;
+    std::string sddl;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(pSd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &pszSddl,
+                                                             nullptr)) {
+        sddl = pszSddl;
+        LocalFree(pszSddl);
+    }
+    LocalFree(pSd);
+    return sddl;
 }

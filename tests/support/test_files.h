@@ -10,3 +10,5 @@ std::string ReadWholeFile(const char* pszPath);
 std::vector<std::string> ReadLines(const char* pszPath);
 void DeleteIfPresent(const char* pszPath);
 bool FileExists(const char* pszPath);
+// The file's DACL as the system reports it, in SDDL; empty when unreadable.
+std::string FileDacl(const char* pszPath);
