@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/device_store.h"
 #include "log/trace.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
+
+const GUID kGuidDevinterfaceUsbDevice = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
 const ServiceTypeRow ServiceTypeTable[] = {
     {"BTHUSB", "Bluetooth"},
@@ -118,6 +122,15 @@ void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&sz
     }
 }
 
+// One device's fields, empty until read.
+struct DeviceFields {
+    char szService[DEVINFO_TEXT_SIZE] = "";
+    char szTypeName[DEVINFO_TYPENAME_SIZE] = "";
+    char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
+    char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
+    char szMfg[DEVINFO_TEXT_SIZE] = "";
+};
+
 }  // namespace
 
 bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
@@ -140,4 +153,32 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
 
     ReadDeviceFields(devInfo.get(), devInfoData, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
     return true;
+}
+
+void SeedDeviceStore(CDeviceInfoStore& store)
+{
+    ScopedDevInfoList devInfo(
+        SetupDiGetClassDevsA(&kGuidDevinterfaceUsbDevice, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!devInfo) {
+        const DWORD dwError = GetLastError();
+        Trace(1, "SeedDeviceStore: SetupDiGetClassDevsA failed, error %lu", dwError);
+        return;
+    }
+
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    interfaceData.cbSize = sizeof interfaceData;
+    DetailBuffer detailBuffer;
+    SP_DEVINFO_DATA devInfoData;
+    for (DWORD index = 0;
+         SetupDiEnumDeviceInterfaces(devInfo.get(), nullptr, &kGuidDevinterfaceUsbDevice, index, &interfaceData);
+         ++index) {
+        if (!ReadInterfaceDetail(devInfo.get(), interfaceData, detailBuffer, devInfoData)) continue;
+        DeviceFields fields;
+        ReadDeviceFields(devInfo.get(), devInfoData, fields.szService, fields.szTypeName, fields.szFriendlyName,
+                         fields.szDeviceDesc, fields.szMfg);
+        // A full store leaves the rest unknown, as it does for arrivals.
+        if (!store.AddVolume(detailBuffer.detail.DevicePath, fields.szService, fields.szTypeName,
+                             fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg))
+            return;
+    }
 }
