@@ -1,8 +1,9 @@
 // The platform calls an arrival's device lookup makes, and nothing else: list
 // the present interfaces of the class, enumerate them, read each detail until
-// the path matches, read the five properties, destroy the list. The floor
-// window times each kind of call through Timer; the in-process comparison
-// passes NoTimer. The fixed-line append is the floor under every logged event.
+// the path matches, read the five properties, destroy the list. Without a
+// path they are the start-up seed's calls: the properties of every one. The
+// floor window times each kind of call through Timer; the in-process
+// comparisons pass NoTimer. The fixed-line append is the floor under every logged event.
 #pragma once
 
 #include <windows.h>
@@ -49,6 +50,18 @@ void ReadBareProperty(HDEVINFO h, SP_DEVINFO_DATA* pData, DWORD dwProperty, char
 }
 
 template <typename Timer>
+void ReadBareProperties(HDEVINFO h, SP_DEVINFO_DATA* pData)
+{
+    char szFriendly[260] = "", szDesc[260] = "", szService[260] = "", szMfg[260] = "";
+    ReadBareProperty<Timer>(h, pData, SPDRP_FRIENDLYNAME, szFriendly);
+    if (szFriendly[0] == '\0') ReadBareProperty<Timer>(h, pData, SPDRP_LOCATION_INFORMATION, szFriendly);
+    ReadBareProperty<Timer>(h, pData, SPDRP_DEVICEDESC, szDesc);
+    ReadBareProperty<Timer>(h, pData, SPDRP_SERVICE, szService);
+    ReadBareProperty<Timer>(h, pData, SPDRP_MFG, szMfg);
+}
+
+// pszPath null: no match, the properties of every interface.
+template <typename Timer>
 void BareLookup(const GUID* pGuid, char* pszPath)
 {
     HDEVINFO h;
@@ -87,17 +100,14 @@ void BareLookup(const GUID* pGuid, char* pszPath)
         }
         if (!bOk) continue;
         LowerAscii(buffer.detail.DevicePath);
+        if (pszPath == nullptr) {
+            ReadBareProperties<Timer>(h, &data);
+            continue;
+        }
         LowerAscii(pszPath);
         bFound = std::strcmp(buffer.detail.DevicePath, pszPath) == 0;
     }
-    if (bFound) {
-        char szFriendly[260] = "", szDesc[260] = "", szService[260] = "", szMfg[260] = "";
-        ReadBareProperty<Timer>(h, &data, SPDRP_FRIENDLYNAME, szFriendly);
-        if (szFriendly[0] == '\0') ReadBareProperty<Timer>(h, &data, SPDRP_LOCATION_INFORMATION, szFriendly);
-        ReadBareProperty<Timer>(h, &data, SPDRP_DEVICEDESC, szDesc);
-        ReadBareProperty<Timer>(h, &data, SPDRP_SERVICE, szService);
-        ReadBareProperty<Timer>(h, &data, SPDRP_MFG, szMfg);
-    }
+    if (bFound) ReadBareProperties<Timer>(h, &data);
     Timer t(kCallDestroy);
     SetupDiDestroyDeviceInfoList(h);
 }

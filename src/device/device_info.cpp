@@ -7,9 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/device_store.h"
 #include "log/trace.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
+
+const GUID kGuidDevinterfaceUsbDevice = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
 const ServiceTypeRow ServiceTypeTable[] = {
     {"BTHUSB", "Bluetooth"},
@@ -47,41 +51,50 @@ void Report(const char* pszFormat, ...)
     std::fputs(szLine, stdout);
 }
 
+union DetailBuffer {
+    SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+    char bytes[DETAIL_BUFFER_SIZE];
+};
+
+// Reads an interface's detail, its path lower-cased, and fills devInfoData
+// with its device. False for an interface without a readable detail.
+bool ReadInterfaceDetail(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA& interfaceData, DetailBuffer& detailBuffer,
+                         SP_DEVINFO_DATA& devInfoData)
+{
+    DWORD cbRequired = 0;
+    SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, nullptr, 0, &cbRequired, nullptr);
+    if (cbRequired == 0) return false;
+    // A path that does not fit the detail buffer cannot be the one a lookup
+    // looks for: ours came in a broadcast of at most that size.
+    if (cbRequired > sizeof detailBuffer) return false;
+
+    detailBuffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    std::memset(&devInfoData, 0, sizeof devInfoData);
+    devInfoData.cbSize = sizeof devInfoData;
+    if (!SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, &detailBuffer.detail, sizeof detailBuffer,
+                                          nullptr, &devInfoData))
+        return false;
+    detailBuffer.bytes[DETAIL_BUFFER_SIZE - 1] = '\0';
+    LowerAsciiInPlace(detailBuffer.detail.DevicePath);
+    return true;
+}
+
 // Enumerates the present interfaces of the class until one has the caller's
 // path; fills devInfoData with its device. Reports each interface looked at.
 bool FindInterface(HDEVINFO hDevInfo, const GUID* pClassGuid, char* pszDevicePath, SP_DEVINFO_DATA& devInfoData)
 {
     SP_DEVICE_INTERFACE_DATA interfaceData;
     interfaceData.cbSize = sizeof interfaceData;
-
-    union {
-        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
-        char bytes[DETAIL_BUFFER_SIZE];
-    } detailBuffer;
+    DetailBuffer detailBuffer;
 
     for (DWORD index = 0;; ++index) {
         if (!SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, pClassGuid, index, &interfaceData)) return false;
 
         Report("---------------------------------------------------------------------------------\n");
         Report("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
-                    static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
+               static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
 
-        DWORD cbRequired = 0;
-        SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, nullptr, 0, &cbRequired, nullptr);
-        if (cbRequired == 0) continue;
-        // A path that does not fit the detail buffer cannot be the one we
-        // look for: ours came in a broadcast of at most that size.
-        if (cbRequired > sizeof detailBuffer) continue;
-
-        detailBuffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        std::memset(&devInfoData, 0, sizeof devInfoData);
-        devInfoData.cbSize = sizeof devInfoData;
-        if (!SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, &detailBuffer.detail, sizeof detailBuffer,
-                                              nullptr, &devInfoData))
-            continue;
-        detailBuffer.bytes[DETAIL_BUFFER_SIZE - 1] = '\0';
-
-        LowerAsciiInPlace(detailBuffer.detail.DevicePath);
+        if (!ReadInterfaceDetail(hDevInfo, interfaceData, detailBuffer, devInfoData)) continue;
         LowerAsciiInPlace(pszDevicePath);
         if (std::strcmp(detailBuffer.detail.DevicePath, pszDevicePath) == 0) return true;
     }
@@ -100,6 +113,38 @@ void ReadTextProperty(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DWORD dwP
     buffer[PROPERTY_BUFFER_SIZE - 1] = '\0';  // a stored value need not carry its terminator
     CopyText(out, buffer);
 }
+
+// The five outputs as an arrival's record holds them, from the device's
+// properties; the type name from ServiceTypeTable, else the service name.
+void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&szService)[DEVINFO_TEXT_SIZE],
+                      char (&szTypeName)[DEVINFO_TYPENAME_SIZE], char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
+                      char (&szDeviceDesc)[DEVINFO_TEXT_SIZE], char (&szMfg)[DEVINFO_TEXT_SIZE])
+{
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_FRIENDLYNAME, szFriendlyName);
+    if (szFriendlyName[0] == '\0')
+        ReadTextProperty(hDevInfo, devInfoData, SPDRP_LOCATION_INFORMATION, szFriendlyName);
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_DEVICEDESC, szDeviceDesc);
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_SERVICE, szService);
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_MFG, szMfg);
+
+    CopyText(szTypeName, szService);
+    for (const ServiceTypeRow* row = ServiceTypeTable; row->szService[0] != '\0'; ++row) {
+        Trace(1, "################# service=%s", szService);
+        if (std::strcmp(szService, row->szService) == 0) {
+            CopyText(szTypeName, row->szTypeName);
+            break;
+        }
+    }
+}
+
+// One device's fields, empty until read.
+struct DeviceFields {
+    char szService[DEVINFO_TEXT_SIZE] = "";
+    char szTypeName[DEVINFO_TYPENAME_SIZE] = "";
+    char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
+    char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
+    char szMfg[DEVINFO_TEXT_SIZE] = "";
+};
 
 }  // namespace
 
@@ -121,21 +166,34 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
     SP_DEVINFO_DATA devInfoData;
     if (!FindInterface(devInfo.get(), pClassGuid, pszDevicePath, devInfoData)) return false;
 
-    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_FRIENDLYNAME, szFriendlyName);
-    if (szFriendlyName[0] == '\0')
-        ReadTextProperty(devInfo.get(), devInfoData, SPDRP_LOCATION_INFORMATION, szFriendlyName);
-    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_DEVICEDESC, szDeviceDesc);
-    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_SERVICE, szService);
-    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_MFG, szMfg);
-    devInfo.reset();
-
-    CopyText(szTypeName, szService);
-    for (const ServiceTypeRow* row = ServiceTypeTable; row->szService[0] != '\0'; ++row) {
-        Trace(1, "################# service=%s", szService);
-        if (std::strcmp(szService, row->szService) == 0) {
-            CopyText(szTypeName, row->szTypeName);
-            break;
-        }
-    }
+    ReadDeviceFields(devInfo.get(), devInfoData, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
     return true;
+}
+
+void SeedDeviceStore(CDeviceInfoStore& store)
+{
+    ScopedDevInfoList devInfo(
+        SetupDiGetClassDevsA(&kGuidDevinterfaceUsbDevice, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!devInfo) {
+        const DWORD dwError = GetLastError();
+        Trace(1, "SeedDeviceStore: SetupDiGetClassDevsA failed, error %lu", dwError);
+        return;
+    }
+
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    interfaceData.cbSize = sizeof interfaceData;
+    DetailBuffer detailBuffer;
+    SP_DEVINFO_DATA devInfoData;
+    for (DWORD index = 0;
+         SetupDiEnumDeviceInterfaces(devInfo.get(), nullptr, &kGuidDevinterfaceUsbDevice, index, &interfaceData);
+         ++index) {
+        if (!ReadInterfaceDetail(devInfo.get(), interfaceData, detailBuffer, devInfoData)) continue;
+        DeviceFields fields;
+        ReadDeviceFields(devInfo.get(), devInfoData, fields.szService, fields.szTypeName, fields.szFriendlyName,
+                         fields.szDeviceDesc, fields.szMfg);
+        // A full store leaves the rest unknown, as it does for arrivals.
+        if (!store.AddVolume(detailBuffer.detail.DevicePath, fields.szService, fields.szTypeName,
+                             fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg))
+            return;
+    }
 }

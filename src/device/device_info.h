@@ -1,5 +1,6 @@
 // Looks an arriving device interface up among the present interfaces of its
-// class and reads the device's registry properties.
+// class and reads the device's registry properties; fills the device store
+// with the devices present at start.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,11 @@
 constexpr size_t DEVINFO_TEXT_SIZE = 260;  // service, friendly name, description, manufacturer
 constexpr size_t DEVINFO_TYPENAME_SIZE = 32;
 constexpr size_t SERVICE_TYPE_FIELD_SIZE = 16;
+
+class CDeviceInfoStore;
+
+// The USB device interface class: the one the window registers for.
+extern const GUID kGuidDevinterfaceUsbDevice;
 
 // Maps a driver service to the label the log shows; ends with an empty row.
 struct ServiceTypeRow {
@@ -29,3 +35,9 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
                    char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
                    char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
                    char (&szMfg)[DEVINFO_TEXT_SIZE]);
+
+// Stores every present USB device interface as an arrival's lookup would
+// store it, and writes no line: a device that was in before the start is
+// then logged when it goes, like any other. One pass over the class, no
+// report. Devices beyond the store's free slots stay unknown.
+void SeedDeviceStore(CDeviceInfoStore& store);

@@ -6,6 +6,7 @@
 
 #include "app/app.h"
 #include "device/device_change.h"
+#include "device/device_info.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/scoped_handle.h"
@@ -16,9 +17,6 @@ HWND hwndMain = nullptr;
 namespace {
 
 constexpr size_t WINDOW_MESSAGE_SIZE = 1024;
-
-const GUID kGuidDevinterfaceUsbDevice = {
-    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
 // Outlives the call: both error paths format into it.
 char szErrorText[ERROR_TEXT_SIZE];

@@ -53,6 +53,17 @@ std::string Quoted(const char* id)
     return std::string("\"") + id + "\"";
 }
 
+const std::string kStickFields = "'SanDisk Cruzer Blade' / 'USB Mass Storage Device' / 'Compatible USB storage device'";
+
+// A stick that is in before Plugtrail starts; usb_side unplugs it later.
+void PlugBeforeStart()
+{
+    SimulatedUsbDevice stick(UsbDeviceSpec{kStickId, "USBSTOR", "SanDisk Cruzer Blade", "USB Mass Storage Device",
+                                           "Compatible USB storage device", ""});
+    stick.Keep();
+    stick.SetPresent(true);
+}
+
 // The device log without the date and time in front of each line.
 std::vector<std::string> LoggedEvents()
 {
@@ -150,6 +161,46 @@ TEST_F(ServiceRun, RepeatedArrivalsAndTheSilentServiceLeaveNoLines)
                                   "USB serial device attached: " + fields,
                                   "USB serial device removed: " + fields,
                               }));
+}
+
+class ServiceStartedWithAStickIn : public ServiceRun {
+protected:
+    void SetUp() override
+    {
+        PlugBeforeStart();
+        ServiceRun::SetUp();
+    }
+};
+
+TEST_F(ServiceStartedWithAStickIn, LogsOnlyItsRemovalThenItsNextVisitAsUsual)
+{
+    ASSERT_NE(WaitForPlugtrailWindow(kRunMs), nullptr);
+    const std::string stick = Quoted(kStickId);
+    EXPECT_EQ(UsbSide("unplug " + stick), 0u);
+    EXPECT_EQ(UsbSide("plug " + stick + " USBSTOR \"SanDisk Cruzer Blade\" \"USB Mass Storage Device\" "
+                                        "\"Compatible USB storage device\" \"\""),
+              0u);
+    EXPECT_EQ(UsbSide("unplug " + stick), 0u);
+    EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{"USB storage device removed: " + kStickFields,
+                                                        "USB storage device attached: " + kStickFields,
+                                                        "USB storage device removed: " + kStickFields}));
+}
+
+TEST(DebugRun, LogsOnlyTheRemovalOfAStickThatWasIn)
+{
+    DeleteIfPresent(kDeviceLog);
+    PlugBeforeStart();
+    ChildProcess plugtrail(kPlugtrail, "-debug");
+    ASSERT_TRUE(plugtrail.Started());
+    const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(UsbSide("unplug " + Quoted(kStickId)), 0u);
+    EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{"USB storage device removed: " + kStickFields}));
+
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(plugtrail.Wait(kRunMs), 0u);
+    RemoveDevices();
+    DeleteIfPresent(kDeviceLog);
 }
 
 TEST(DebugRun, WindowOnThisDesktopIsFoundAndClosesTheRun)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/device_change.h"
+#include "device/device_info.h"
 #include "log/log.h"
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
@@ -170,6 +171,24 @@ TEST_F(DeviceChangeTest, AFullStoreStillLogsTheArrivalButNotItsRemoval)
     Remove("\\\\?\\usb#filler#7");
     Arrive(path);
     EXPECT_EQ(7, m_store->FindVolume(path.c_str()));
+}
+
+TEST_F(DeviceChangeTest, TheSeedStoresWhatFitsSilentlyAndTheRemovalsOfThoseAreLogged)
+{
+    std::vector<std::unique_ptr<SimulatedUsbDevice>> present;
+    for (int i = 0; i <= DEVICE_STORE_SLOTS; ++i) {
+        present.push_back(std::make_unique<SimulatedUsbDevice>(UsbDeviceSpec{
+            "USB\\VID_0781&PID_5567\\SEED" + std::to_string(i), "USBSTOR", "Stick", "Mass Storage", "Maker", ""}));
+        present.back()->SetPresent(true);
+    }
+    ::testing::internal::CaptureStdout();
+    SeedDeviceStore(*m_store);
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout()) << "no enumeration report";
+    EXPECT_EQ(DEVICE_STORE_SLOTS, InUse());
+
+    for (const auto& device : present) Remove(device->BroadcastPath());
+    EXPECT_EQ(Messages(DEVICE_STORE_SLOTS, kStickRemoved), LoggedMessages()) << "one device found no slot";
+    EXPECT_EQ(0, InUse());
 }
 
 TEST_F(DeviceChangeTest, KeepsTheSilentServiceOutOfTheLogOnly)
