@@ -5,7 +5,7 @@
 #include "app/app.h"
 #include "app/command_line.h"
 #include "device/device_change.h"
-#include "device/device_info.h"
+#include "device/device_store.h"
 #include "device/notification_window.h"
 #include "log/log.h"
 #include "log/trace.h"
@@ -92,8 +92,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
         Trace(1, "DeviceStore not created - abort");
         return 1;
     }
-    // Devices already in are known before the first event: their removal is logged.
-    SeedDeviceStore(*pDeviceStore);
 
     HANDLE hWindowThread = nullptr;
     if (bDebugMode) {

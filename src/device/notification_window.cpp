@@ -77,6 +77,10 @@ DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kGuidDevinterfaceUsbDevice;
     RegisterDeviceNotificationA(hwndMain, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    // Devices already in are known before the first event, so their removal
+    // is logged. Seeding after the registration and before the first message
+    // leaves no moment in which an arrival goes unseen.
+    if (pDeviceStore != nullptr) SeedDeviceStore(*pDeviceStore);
 
     // Last: a non-null hwnd tells start-up the window is complete.
     theService.hwnd = hwndMain;
