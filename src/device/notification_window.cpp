@@ -88,8 +88,7 @@ DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
     ShowWindow(hwndMain, bDebugMode ? SW_SHOWNORMAL : SW_HIDE);
     if (bDebugMode) return 0;
 
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    PumpUntilQuit(true);
     return 0;
 }
 
@@ -97,6 +96,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
     case WM_CLOSE:
+        // A service's window can be reached by other programs: it closes only
+        // when the SCM has asked for a stop. Closing a debug run's window
+        // ends the run.
+        if (!bDebugMode && !theService.StopRequested()) return 0;
         PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0);
         break;
     case WM_DEVICECHANGE:

@@ -5,7 +5,14 @@
 CService theService;
 
 CService::CService()
-    : szServiceName(), szDisplayName(), hServiceStatus(nullptr), status(), bService(0), dwThreadId(0), hwnd(nullptr)
+    : szServiceName(),
+      szDisplayName(),
+      hServiceStatus(nullptr),
+      status(),
+      bService(0),
+      dwThreadId(0),
+      hwnd(nullptr),
+      lStopRequested(0)
 {
 }
 
@@ -64,13 +71,25 @@ void CService::ServiceMain()
 
 void CService::SetStatus(DWORD dwState)
 {
+    // No control while starting: until Run reports RUNNING there is no
+    // message queue that a stop could reach.
+    status.dwControlsAccepted = dwState == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
     status.dwCurrentState = dwState;
     SetServiceStatus(hServiceStatus, &status);
+}
+
+bool CService::StopRequested() const
+{
+    return InterlockedCompareExchange(const_cast<volatile LONG*>(&lStopRequested), 0, 0) != 0;
 }
 
 void CService::Run()
 {
     Trace(3, "CService::Run");
+    // The queue exists before anyone learns the thread's id: a WM_QUIT posted
+    // to a thread without one is lost.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     dwThreadId = GetCurrentThreadId();
     if (bService) {
         SetStatus(SERVICE_RUNNING);
@@ -79,8 +98,9 @@ void CService::Run()
         SetProcessWorkingSetSize(GetCurrentProcess(), 0x80000, 0x80000);
     }
     Trace(3, "CService::Run -> enter ServiceMsgLoop");
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    PumpUntilQuit(bService != 0);
+    // The system may give this thread's id to another thread once it ends.
+    dwThreadId = 0;
     Trace(3, "CService::Run -> after ServiceMsgLoop");
 }
 
@@ -88,9 +108,25 @@ void CService::Handler(DWORD dwControl)
 {
     if (dwControl != SERVICE_CONTROL_STOP) return;
     Trace(1, "SERVICE_CONTROL_STOP");
+    InterlockedExchange(&lStopRequested, 1);
     SetStatus(SERVICE_STOP_PENDING);
     PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
     PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+void PumpUntilQuit(bool bOnlyAfterStop)
+{
+    MSG msg;
+    for (;;) {
+        const BOOL bResult = GetMessageA(&msg, nullptr, 0, 0);
+        if (bResult < 0) return;
+        if (bResult > 0) {
+            DispatchMessageA(&msg);
+            continue;
+        }
+        // Any program may post WM_QUIT to a thread; only the SCM's stop counts.
+        if (!bOnlyAfterStop || theService.StopRequested()) return;
+    }
 }
 
 void WINAPI CService::ServiceMainEntry(DWORD /*dwArgc*/, LPSTR* /*lpszArgv*/)
