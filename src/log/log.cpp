@@ -182,15 +182,15 @@ DeviceLogState CreateDeviceLog(DWORD* pdwError)
         if (file) return DeviceLogState::Writable;
         *pdwError = GetLastError();
     }
+    // A folder of that name gives CREATE_NEW the same answer as a file.
+    const DWORD dwAttributes = GetFileAttributesA(DEVICE_LOG_PATH);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        Trace(1, "CreateDeviceLog: %s is a folder, no device can be logged", DEVICE_LOG_PATH);
+        return DeviceLogState::Folder;
+    }
     // An existing log keeps its contents and permissions; whether lines can be
-    // added to it is tried without writing one. A folder of that name gives
-    // CREATE_NEW the same answer as a file.
+    // added to it is tried without writing one.
     if (*pdwError == ERROR_FILE_EXISTS) {
-        const DWORD dwAttributes = GetFileAttributesA(DEVICE_LOG_PATH);
-        if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            Trace(1, "CreateDeviceLog: %s is a folder, no device can be logged", DEVICE_LOG_PATH);
-            return DeviceLogState::Folder;
-        }
         ScopedFile file(
             CreateFileA(DEVICE_LOG_PATH, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         *pdwError = file ? ERROR_SUCCESS : GetLastError();
