@@ -9,10 +9,11 @@ constexpr size_t LOG_LINE_SIZE = 1024;
 // How many lines wait for the file before new ones are counted as lost.
 constexpr size_t LOG_BACKLOG_LINES = 256;
 
-// No constructor: a static instance is zero, and so lands in .bss instead of
-// growing the executable by its storage.
 class CLogBacklog {
 public:
+    // All zeros, so a static instance can live in .bss.
+    constexpr CLogBacklog() : m_lines(), m_first(0), m_count(0), m_lost(0) {}
+
     // Queues a copy of the line behind the others. When the backlog is full
     // the line is only counted as lost, and false comes back.
     bool Push(const char* pszLine);
