@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <sddl.h>
-#include <winioctl.h>
 
 #include <fstream>
 #include <map>
@@ -161,7 +160,6 @@ TEST_F(DeviceLogTest, LinesWaitInOrderWhileAReaderHoldsTheLogAndGoFirstOnceItIsF
         ASSERT_TRUE(reader);
         LogDevice("first");
         LogDevice("second");
-        EXPECT_TRUE(DeviceLogBacklogPending());
         EXPECT_FALSE(FlushDeviceLogBacklog());
     }
     EXPECT_EQ("", ReadWholeFile(DEVICE_LOG_PATH));
@@ -190,49 +188,6 @@ TEST_F(DeviceLogTest, LinesBeyondTheBacklogAreCountedInOneLineOnceTheLogIsFree)
     const std::string loss = "  Plugtrail: 12 device log lines lost while the log could not be written";
     EXPECT_EQ(0u, lines[256].find(SystemDateNow() + " - ")) << lines[256];
     EXPECT_EQ(loss, lines[256].substr(lines[256].size() - loss.size()));
-}
-
-int drainProgress = 0;
-
-TEST_F(DeviceLogTest, TheDrainReportsProgressAndDropsWhatALastingHoldKeepsOut)
-{
-    ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(reader);
-    LogDevice("never written");
-    EXPECT_FALSE(DrainDeviceLogBacklog(3 * DRAIN_RETRY_MS, [] { ++drainProgress; }));
-    EXPECT_GE(drainProgress, 1);
-    EXPECT_FALSE(DeviceLogBacklogPending());
-}
-
-// Wine moves the file pointer past 4 GiB even without its high part, so this
-// cannot show the old fault; it shows that append access lands at the end.
-TEST_F(DeviceLogTest, AppendsAtTheEndOfALogPastFourGiB)
-{
-    constexpr LONGLONG kOldSize = 0x100000000LL + 10;
-    {
-        ScopedFile file(CreateFileA(DEVICE_LOG_PATH, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        DWORD cb = 0;
-        DeviceIoControl(file.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &cb, nullptr);
-        LARGE_INTEGER end;
-        end.QuadPart = kOldSize;
-        ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(SetEndOfFile(file.get()));
-    }
-    LogDevice("past 4 GiB");
-    ScopedFile file(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(file);
-    char head[16] = {1};
-    DWORD cbRead = 0;
-    ASSERT_TRUE(ReadFile(file.get(), head, sizeof head, &cbRead, nullptr));
-    EXPECT_EQ(std::string(sizeof head, '\0'), std::string(head, cbRead)) << "the start was overwritten";
-    LARGE_INTEGER at;
-    at.QuadPart = kOldSize;
-    ASSERT_TRUE(SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
-    char tail[LOG_LINE_SIZE] = {};
-    ASSERT_TRUE(ReadFile(file.get(), tail, sizeof tail, &cbRead, nullptr));
-    const std::string line(tail, cbRead);
-    EXPECT_EQ("  past 4 GiB\r\n", line.substr(line.find("  past")));
 }
 
 TEST(AppendToFile, DropsTextWhenThePathCannotBeOpened)

@@ -29,11 +29,9 @@ TEST(CopyText, NeverSplitsADoubleByteCharacterOfTheAnsiCodePage)
     EXPECT_EQ(1u, CopyText(field, "a\x82\xA0\x82\xA2")) << "the lead byte goes with its trail";
     EXPECT_STREQ("a", field);
     EXPECT_EQ(2u, CopyText(field, "\x82\x82\x82\x82")) << "a trail byte that could lead is a trail";
-    EXPECT_EQ(2u, CopyText(field, "\x82\xA0"));
     char quoted[6];
     FormatText(quoted, "'%s'", "a\x82\xA0\x82\xA2");
     EXPECT_STREQ("'a\x82\xA0", quoted);
-
     const unsigned char singleByte[2] = {0, 0};
     SetLeadByteRanges(singleByte, sizeof singleByte);
     EXPECT_EQ(2u, CopyText(field, "a\x82\xA0"));
