@@ -109,11 +109,14 @@ void ReadTextProperty(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DWORD dwP
 {
     char buffer[PROPERTY_BUFFER_SIZE];
     DWORD dwType = 0;
+    DWORD cbValue = 0;
     if (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, &devInfoData, dwProperty, &dwType,
-                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer, nullptr))
+                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer, &cbValue))
         return;
     if (dwType != REG_SZ) return;
-    buffer[PROPERTY_BUFFER_SIZE - 1] = '\0';  // a stored value need not carry its terminator
+    // A stored value need not carry its terminator: it ends where the value
+    // ends, and no byte behind it reaches a field.
+    buffer[cbValue < PROPERTY_BUFFER_SIZE ? cbValue : PROPERTY_BUFFER_SIZE - 1] = '\0';
     CopyText(out, buffer);
 }
 

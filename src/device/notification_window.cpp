@@ -7,6 +7,7 @@
 #include "app/app.h"
 #include "device/device_change.h"
 #include "device/device_info.h"
+#include "log/log.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/scoped_handle.h"
@@ -17,6 +18,11 @@ HWND hwndMain = nullptr;
 namespace {
 
 constexpr size_t WINDOW_MESSAGE_SIZE = 1024;
+
+// While device log lines wait for a held file, they are tried again this
+// often; without waiting lines there is no timer.
+constexpr UINT_PTR LOG_RETRY_TIMER_ID = 1;
+constexpr UINT LOG_RETRY_MS = 1000;
 
 // Outlives the call: both error paths format into it.
 char szErrorText[ERROR_TEXT_SIZE];
@@ -104,6 +110,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_DEVICECHANGE:
         OnDeviceChange(wParam, lParam);
+        if (DeviceLogBacklogPending()) SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr);
+        break;
+    case WM_TIMER:
+        if (wParam == LOG_RETRY_TIMER_ID && FlushDeviceLogBacklog()) KillTimer(hwnd, LOG_RETRY_TIMER_ID);
         break;
     default:
         break;

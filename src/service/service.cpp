@@ -1,8 +1,25 @@
 #include "service/service.h"
 
+#include "log/log.h"
 #include "util/text.h"
 
 CService theService;
+
+namespace {
+
+// Device log lines still waiting for a held file get this long to be written
+// before the service reports itself stopped.
+constexpr DWORD STOP_DRAIN_MS = 5000;
+constexpr DWORD STOP_DRAIN_WAIT_HINT_MS = 2000;
+
+void ReportStopProgress()
+{
+    ++theService.status.dwCheckPoint;
+    theService.status.dwWaitHint = STOP_DRAIN_WAIT_HINT_MS;
+    theService.SetStatus(SERVICE_STOP_PENDING);
+}
+
+}  // namespace
 
 CService::CService()
     : szServiceName(),
@@ -66,6 +83,9 @@ void CService::ServiceMain()
     Trace(3, "calling Run now");
     Run();
     Trace(3, "Run returned");
+    DrainDeviceLogBacklog(STOP_DRAIN_MS, ReportStopProgress);
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
     SetStatus(SERVICE_STOPPED);
 }
 
