@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "log/log.h"
+
 constexpr char PROGRAM_NAME[] = "Plugtrail";
 
 // Set by the "debug" option: run as an ordinary program with a visible window.
@@ -13,3 +15,6 @@ int ShowMessage(const char* pszText, UINT uStyle);
 
 // The command-line usage, as an error box.
 void ShowUsage();
+
+// Tells a debug run's user that no device line can be written, and why.
+void ShowDeviceLogProblem(DeviceLogState state, DWORD dwError);

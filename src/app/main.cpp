@@ -5,7 +5,7 @@
 #include "app/app.h"
 #include "app/command_line.h"
 #include "device/device_change.h"
-#include "device/device_info.h"
+#include "device/device_store.h"
 #include "device/notification_window.h"
 #include "log/log.h"
 #include "log/trace.h"
@@ -18,6 +18,16 @@ constexpr DWORD UNINSTALL_TIMEOUT_MS = 10000;
 constexpr DWORD WINDOW_FIRST_WAIT_MS = 500;
 constexpr DWORD WINDOW_WAIT_MS = 1000;
 constexpr int WINDOW_WAITS = 20;
+// Device log lines still waiting for a held file when the window closes.
+constexpr DWORD DEBUG_DRAIN_MS = 5000;
+
+// Cuts to a field's width keep the double-byte characters of the system's
+// ANSI code page whole.
+void InitLeadBytes()
+{
+    CPINFO cpInfo;
+    if (GetCPInfo(CP_ACP, &cpInfo)) SetLeadByteRanges(cpInfo.LeadByte, sizeof cpInfo.LeadByte);
+}
 
 // Runs the options of the command line in order. Returns true with the exit
 // code in *pExitCode when an option has ended the process's work.
@@ -59,6 +69,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
 {
     theService.Init(PROGRAM_NAME, PROGRAM_NAME);
     InitLogSecurity();  // before any file is written, the trace file included
+    InitLeadBytes();    // before any text is cut to a field
 
     const bool bHasCmdLine = lpCmdLine[0] != '\0';
     if (bHasCmdLine) {
@@ -83,7 +94,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
         return 1;
     }
 
-    CreateDeviceLog();  // before any device event; nobody may take the name first
+    // Before any device event; nobody may take the name first.
+    DWORD dwLogError = ERROR_SUCCESS;
+    const DeviceLogState logState = CreateDeviceLog(&dwLogError);
+    if (bDebugMode && logState != DeviceLogState::Writable) ShowDeviceLogProblem(logState, dwLogError);
 
     // The store exists before the window: the window thread handles device
     // events from the moment its loop runs, and none may find it missing.
@@ -92,8 +106,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
         Trace(1, "DeviceStore not created - abort");
         return 1;
     }
-    // Devices already in are known before the first event: their removal is logged.
-    SeedDeviceStore(*pDeviceStore);
 
     HANDLE hWindowThread = nullptr;
     if (bDebugMode) {
@@ -114,6 +126,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
     if (bDebugMode) {
         theService.bService = 0;
         theService.Run();
+        DrainDeviceLogBacklog(DEBUG_DRAIN_MS, nullptr);
     } else {
         theService.bService = 1;
         theService.Start();

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "device/device_info.h"
 #include "log/log.h"
@@ -80,14 +79,6 @@ void TraceOtherEvent(WPARAM wParam)
 }
 
 }  // namespace
-
-CDeviceInfoStore* CreateDeviceStore()
-{
-    // HeapAlloc answers a lack of memory with null, where the library's
-    // operator new would bring its exception runtime into the executable.
-    void* pMemory = HeapAlloc(GetProcessHeap(), 0, sizeof(CDeviceInfoStore));
-    return pMemory != nullptr ? new (pMemory) CDeviceInfoStore : nullptr;
-}
 
 bool GuidEquals(const GUID* a, const GUID* b)
 {

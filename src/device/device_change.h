@@ -13,10 +13,6 @@ constexpr size_t DRIVE_LETTERS_SIZE = 27;  // A to Z and the terminator
 // While it is null, device events are logged but nothing is stored or found.
 extern CDeviceInfoStore* pDeviceStore;
 
-// A constructed store on the process heap, never freed; null when the heap
-// has no room for it.
-CDeviceInfoStore* CreateDeviceStore();
-
 // The last event the interface handler accepted, for dropping exact repeats.
 extern BYTE cLastArrival;
 extern char szLastDevicePath[DEVICE_PATH_SIZE];

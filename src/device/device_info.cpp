@@ -79,25 +79,28 @@ bool ReadInterfaceDetail(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA& interfaceD
     return true;
 }
 
-// Enumerates the present interfaces of the class until one has the caller's
-// path; fills devInfoData with its device. Reports each interface looked at.
-bool FindInterface(HDEVINFO hDevInfo, const GUID* pClassGuid, char* pszDevicePath, SP_DEVINFO_DATA& devInfoData)
+// Walks the present interfaces of the class, each with its detail read (path
+// lower-cased) and its device in devInfoData, until visit answers true; an
+// interface without a readable detail is skipped. With bReport, writes the
+// enumeration report for every interface looked at. True when visit stopped it.
+template <typename Visit>
+bool ForEachPresentInterface(HDEVINFO hDevInfo, const GUID* pClassGuid, bool bReport, Visit visit)
 {
     SP_DEVICE_INTERFACE_DATA interfaceData;
     interfaceData.cbSize = sizeof interfaceData;
     DetailBuffer detailBuffer;
+    SP_DEVINFO_DATA devInfoData;
 
-    for (DWORD index = 0;; ++index) {
-        if (!SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, pClassGuid, index, &interfaceData)) return false;
-
-        Report("---------------------------------------------------------------------------------\n");
-        Report("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
-               static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
-
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, pClassGuid, index, &interfaceData); ++index) {
+        if (bReport) {
+            Report("---------------------------------------------------------------------------------\n");
+            Report("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
+                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
+        }
         if (!ReadInterfaceDetail(hDevInfo, interfaceData, detailBuffer, devInfoData)) continue;
-        LowerAsciiInPlace(pszDevicePath);
-        if (std::strcmp(detailBuffer.detail.DevicePath, pszDevicePath) == 0) return true;
+        if (visit(static_cast<const char*>(detailBuffer.detail.DevicePath), devInfoData)) return true;
     }
+    return false;
 }
 
 // Copies a REG_SZ property into out; anything else leaves out as it was.
@@ -106,11 +109,14 @@ void ReadTextProperty(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DWORD dwP
 {
     char buffer[PROPERTY_BUFFER_SIZE];
     DWORD dwType = 0;
+    DWORD cbValue = 0;
     if (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, &devInfoData, dwProperty, &dwType,
-                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer, nullptr))
+                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer, &cbValue))
         return;
     if (dwType != REG_SZ) return;
-    buffer[PROPERTY_BUFFER_SIZE - 1] = '\0';  // a stored value need not carry its terminator
+    // A stored value need not carry its terminator: it ends where the value
+    // ends, and no byte behind it reaches a field.
+    buffer[cbValue < PROPERTY_BUFFER_SIZE ? cbValue : PROPERTY_BUFFER_SIZE - 1] = '\0';
     CopyText(out, buffer);
 }
 
@@ -163,8 +169,16 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
         return true;
     }
 
+    // The caller's path is compared lower-cased, as the details are.
     SP_DEVINFO_DATA devInfoData;
-    if (!FindInterface(devInfo.get(), pClassGuid, pszDevicePath, devInfoData)) return false;
+    const bool bFound =
+        ForEachPresentInterface(devInfo.get(), pClassGuid, true, [&](const char* pszPath, SP_DEVINFO_DATA& found) {
+            LowerAsciiInPlace(pszDevicePath);
+            if (std::strcmp(pszPath, pszDevicePath) != 0) return false;
+            devInfoData = found;
+            return true;
+        });
+    if (!bFound) return false;
 
     ReadDeviceFields(devInfo.get(), devInfoData, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
     return true;
@@ -180,20 +194,13 @@ void SeedDeviceStore(CDeviceInfoStore& store)
         return;
     }
 
-    SP_DEVICE_INTERFACE_DATA interfaceData;
-    interfaceData.cbSize = sizeof interfaceData;
-    DetailBuffer detailBuffer;
-    SP_DEVINFO_DATA devInfoData;
-    for (DWORD index = 0;
-         SetupDiEnumDeviceInterfaces(devInfo.get(), nullptr, &kGuidDevinterfaceUsbDevice, index, &interfaceData);
-         ++index) {
-        if (!ReadInterfaceDetail(devInfo.get(), interfaceData, detailBuffer, devInfoData)) continue;
-        DeviceFields fields;
-        ReadDeviceFields(devInfo.get(), devInfoData, fields.szService, fields.szTypeName, fields.szFriendlyName,
-                         fields.szDeviceDesc, fields.szMfg);
-        // A full store leaves the rest unknown, as it does for arrivals.
-        if (!store.AddVolume(detailBuffer.detail.DevicePath, fields.szService, fields.szTypeName,
-                             fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg))
-            return;
-    }
+    ForEachPresentInterface(devInfo.get(), &kGuidDevinterfaceUsbDevice, false,
+                            [&](const char* pszPath, SP_DEVINFO_DATA& devInfoData) {
+                                DeviceFields fields;
+                                ReadDeviceFields(devInfo.get(), devInfoData, fields.szService, fields.szTypeName,
+                                                 fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+                                // A full store leaves the rest unknown, as it does for arrivals.
+                                return !store.SeedVolume(pszPath, fields.szService, fields.szTypeName,
+                                                         fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+                            });
 }

@@ -15,8 +15,21 @@ CDeviceInfoStore::CDeviceInfoStore()
 bool CDeviceInfoStore::AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
                                  const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg)
 {
+    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, false);
+}
+
+bool CDeviceInfoStore::SeedVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
+                                  const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg)
+{
+    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, true);
+}
+
+bool CDeviceInfoStore::Store(const char* pszPath, const char* pszService, const char* pszTypeName,
+                             const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg, bool bSeeded)
+{
     Trace(3, "CDeviceInfoStore::AddVolume(%s)", pszPath);
-    const int index = GetFreeIndex();
+    int index = FindSeeded(pszPath);
+    if (index == -1) index = GetFreeIndex();
     if (index == -1) {
         Trace(3, " no free idx");
         return false;
@@ -28,6 +41,7 @@ bool CDeviceInfoStore::AddVolume(const char* pszPath, const char* pszService, co
     CopyText(record.szFriendlyName, pszFriendlyName);
     CopyText(record.szDeviceDesc, pszDeviceDesc);
     CopyText(record.szMfg, pszMfg);
+    record.bSeeded = bSeeded;
     return true;
 }
 
@@ -42,6 +56,16 @@ int CDeviceInfoStore::GetFreeIndex() const
 {
     for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
         if (m_records[i].szDevicePath[0] == '\0') return i;
+    }
+    return -1;
+}
+
+int CDeviceInfoStore::FindSeeded(const char* pszPath) const
+{
+    for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
+        const DeviceRecord& record = m_records[i];
+        if (record.szDevicePath[0] != '\0' && record.bSeeded && EqualsIgnoreAsciiCase(record.szDevicePath, pszPath))
+            return i;
     }
     return -1;
 }

@@ -18,6 +18,7 @@ struct DeviceRecord {
     char szFriendlyName[RECORD_TEXT_SIZE];
     char szDeviceDesc[RECORD_TEXT_SIZE];
     char szMfg[RECORD_TEXT_SIZE];
+    bool bSeeded;  // found present at start rather than announced by an arrival
 };
 
 class CDeviceInfoStore {
@@ -28,6 +29,11 @@ public:
     // False, storing nothing, when every slot is in use.
     bool AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
                    const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg);
+    // Stores a device found present at start. The first arrival of the same
+    // path takes this record over instead of a second slot: the system may
+    // announce a device that was already there when the window registered.
+    bool SeedVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
+                    const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg);
     // Clears the whole slot, freeing it.
     void RemoveVolume(int index);
     // Lowest free index, or -1.
@@ -38,5 +44,13 @@ public:
     const DeviceRecord& Record(int index) const { return m_records[index]; }
 
 private:
+    bool Store(const char* pszPath, const char* pszService, const char* pszTypeName, const char* pszFriendlyName,
+               const char* pszDeviceDesc, const char* pszMfg, bool bSeeded);
+    int FindSeeded(const char* pszPath) const;
+
     DeviceRecord m_records[DEVICE_STORE_SLOTS];
 };
+
+// A constructed store on the process heap, never freed; null when the heap
+// has no room for it.
+CDeviceInfoStore* CreateDeviceStore();

@@ -7,6 +7,7 @@
 #include "app/app.h"
 #include "device/device_change.h"
 #include "device/device_info.h"
+#include "log/log.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/scoped_handle.h"
@@ -17,6 +18,11 @@ HWND hwndMain = nullptr;
 namespace {
 
 constexpr size_t WINDOW_MESSAGE_SIZE = 1024;
+
+// While device log lines wait for a held file, they are tried again this
+// often; without waiting lines there is no timer.
+constexpr UINT_PTR LOG_RETRY_TIMER_ID = 1;
+constexpr UINT LOG_RETRY_MS = 1000;
 
 // Outlives the call: both error paths format into it.
 char szErrorText[ERROR_TEXT_SIZE];
@@ -77,6 +83,10 @@ DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kGuidDevinterfaceUsbDevice;
     RegisterDeviceNotificationA(hwndMain, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    // Devices already in are known before the first event, so their removal
+    // is logged. Seeding after the registration and before the first message
+    // leaves no moment in which an arrival goes unseen.
+    if (pDeviceStore != nullptr) SeedDeviceStore(*pDeviceStore);
 
     // Last: a non-null hwnd tells start-up the window is complete.
     theService.hwnd = hwndMain;
@@ -84,8 +94,7 @@ DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
     ShowWindow(hwndMain, bDebugMode ? SW_SHOWNORMAL : SW_HIDE);
     if (bDebugMode) return 0;
 
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    PumpUntilQuit(true);
     return 0;
 }
 
@@ -93,10 +102,18 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
     case WM_CLOSE:
+        // A service's window can be reached by other programs: it closes only
+        // when the SCM has asked for a stop. Closing a debug run's window
+        // ends the run.
+        if (!bDebugMode && !theService.StopRequested()) return 0;
         PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0);
         break;
     case WM_DEVICECHANGE:
         OnDeviceChange(wParam, lParam);
+        if (DeviceLogBacklogPending()) SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr);
+        break;
+    case WM_TIMER:
+        if (wParam == LOG_RETRY_TIMER_ID && FlushDeviceLogBacklog()) KillTimer(hwnd, LOG_RETRY_TIMER_ID);
         break;
     default:
         break;

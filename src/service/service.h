@@ -10,6 +10,15 @@
 
 constexpr size_t SERVICE_NAME_SIZE = 256;
 
+// Recovery that Install configures: a restart after each failure, sooner
+// after the first; the count of failures starts again after a day.
+constexpr size_t RECOVERY_ACTION_COUNT = 2;
+extern const DWORD kRecoveryRestartDelaysMs[RECOVERY_ACTION_COUNT];
+constexpr DWORD RECOVERY_RESET_SECONDS = 24 * 60 * 60;
+// The privileges the service keeps on Vista and later, as a multi-string
+// (each name ends with a zero, the list with one more).
+extern const char kServiceRequiredPrivileges[];
+
 class CService {
 public:
     CService();
@@ -24,6 +33,10 @@ public:
     void Run();
     void SetStatus(DWORD dwState);
     void Handler(DWORD dwControl);
+    // True once the SCM has asked the service to stop. Until then, in a
+    // service run, nothing else may end it: its window and threads can be
+    // reached by other programs.
+    bool StopRequested() const;
     // Event-log reports are not kept; this takes them and writes nothing.
     void LogEvent(const char* pszFormat, ...) PLUGTRAIL_PRINTF(2, 3);
 
@@ -40,8 +53,13 @@ public:
     SERVICE_STATUS_HANDLE hServiceStatus;
     SERVICE_STATUS status;
     BOOL bService;
-    DWORD dwThreadId;  // the thread in Run, which WM_QUIT must reach
+    DWORD dwThreadId;  // the thread in Run, which WM_QUIT must reach; 0 once Run's loop has ended
     HWND hwnd;         // the notification window, set once it is registered
+    volatile LONG lStopRequested;  // set by Handler before it posts anything
 };
 
 extern CService theService;
+
+// Dispatches the calling thread's messages until WM_QUIT. With bOnlyAfterStop,
+// a WM_QUIT that comes before the SCM asked for a stop is ignored.
+void PumpUntilQuit(bool bOnlyAfterStop);

@@ -8,12 +8,66 @@
 namespace {
 
 constexpr char SERVICE_DESCRIPTION_TEXT[] = "Plugtrail; logs USB device arrivals and removals";
-constexpr DWORD SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+// Not interactive: a window on the user's desktop could be closed, or sent
+// forged device events, by any program the user runs.
+constexpr DWORD SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS;
 // The module path in double quotes, so that a path with spaces cannot be
 // taken for a shorter program path followed by arguments.
 constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
 
+// Vista's configuration levels; the headers declare them only for Vista builds.
+struct FailureActionsFlag {
+    BOOL fFailureActionsOnNonCrashFailures;
+};
+struct RequiredPrivilegesInfo {
+    LPSTR pmszRequiredPrivileges;
+};
+
+// A level the system does not know (XP answers ERROR_INVALID_LEVEL) leaves
+// the service as it is; the install goes on.
+void ChangeConfig(SC_HANDLE hService, DWORD dwLevel, void* pInfo)
+{
+    if (!ChangeServiceConfig2A(hService, dwLevel, pInfo)) {
+        const DWORD dwError = GetLastError();
+        Trace(1, "ChangeServiceConfig2 level %lu not set, Error=%lu", dwLevel, dwError);
+    }
+}
+
+// Restarts after a crash, and (where the system can tell) after a stop with
+// a failure code too; then the least privilege the service runs with.
+void ConfigureRecoveryAndPrivileges(SC_HANDLE hService)
+{
+    SC_ACTION actions[RECOVERY_ACTION_COUNT];
+    for (size_t i = 0; i < RECOVERY_ACTION_COUNT; ++i) actions[i] = {SC_ACTION_RESTART, kRecoveryRestartDelaysMs[i]};
+    SERVICE_FAILURE_ACTIONSA failureActions = {};
+    failureActions.dwResetPeriod = RECOVERY_RESET_SECONDS;
+    failureActions.cActions = RECOVERY_ACTION_COUNT;
+    failureActions.lpsaActions = actions;
+    ChangeConfig(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions);
+
+    FailureActionsFlag flag = {TRUE};
+    ChangeConfig(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+
+    RequiredPrivilegesInfo privileges = {const_cast<char*>(kServiceRequiredPrivileges)};
+    ChangeConfig(hService, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges);
+}
+
 }  // namespace
+
+// The SCM applies the last action to every failure after the second.
+const DWORD kRecoveryRestartDelaysMs[RECOVERY_ACTION_COUNT] = {5000, 60000};
+
+// What the service calls and what each needs, on Vista and later (where the
+// list applies; XP ignores it):
+// - SetProcessWorkingSetSize with a 512 KiB minimum, above the default of 50
+//   pages: SeIncreaseWorkingSetPrivilege.
+// - SetThreadPriority(THREAD_PRIORITY_HIGHEST) within the normal priority
+//   class, the device log (CreateFileA in C:\, with an owner that SYSTEM's
+//   token may assign), SetupDi reads, the window, device notifications,
+//   the event log and the SCM's status reports: none.
+// - SeChangeNotifyPrivilege (traversing folders) is never removed, so it
+//   need not be listed.
+const char kServiceRequiredPrivileges[] = "SeIncreaseWorkingSetPrivilege\0";
 
 BOOL CService::IsInstalled()
 {
@@ -75,6 +129,7 @@ BOOL CService::Install(BOOL bShowMessages)
 
     SERVICE_DESCRIPTIONA description = {const_cast<char*>(SERVICE_DESCRIPTION_TEXT)};
     ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
+    ConfigureRecoveryAndPrivileges(service.get());
 
     BOOL bResult;
     if (StartServiceA(service.get(), 0, nullptr)) {

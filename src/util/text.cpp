@@ -1,5 +1,15 @@
 #include "util/text.h"
 
+bool text_detail::abLeadByte[256];
+
+void SetLeadByteRanges(const unsigned char* pRanges, size_t cbRanges)
+{
+    for (bool& b : text_detail::abLeadByte) b = false;
+    for (size_t i = 0; i + 1 < cbRanges && pRanges[i] != 0; i += 2) {
+        for (unsigned c = pRanges[i]; c <= pRanges[i + 1]; ++c) text_detail::abLeadByte[c] = true;
+    }
+}
+
 namespace {
 
 char LowerAscii(char c)

@@ -1,6 +1,7 @@
 // Bounded text helpers. Every fixed character array in the program is filled
 // through these: the destination's size comes from its type, the result is
-// always terminated, and text that does not fit is cut.
+// always terminated, and text that does not fit is cut, never between the two
+// bytes of a double-byte character.
 #pragma once
 
 #include <cstdarg>
@@ -9,11 +10,33 @@
 
 namespace text_detail {
 
+// Lead bytes of the system's ANSI code page, all false for a single-byte one.
+// Filled once at start-up (SetLeadByteRanges), before any text is cut.
+extern bool abLeadByte[256];
+
+// The length of the first len characters of dst without a lead byte whose
+// trail byte a cut has taken: an orphaned lead byte would swallow the
+// character after it, the closing quote of a log field for one.
+inline size_t WithoutSplitLeadByte(const char* dst, size_t len)
+{
+    size_t i = 0;
+    while (i < len) {
+        if (!abLeadByte[static_cast<unsigned char>(dst[i])]) {
+            ++i;
+        } else {
+            if (i + 1 == len) return i;
+            i += 2;
+        }
+    }
+    return len;
+}
+
 inline size_t CopyBounded(char* dst, size_t cchDst, const char* src)
 {
     size_t i = 0;
     if (src != nullptr) {
         for (; i + 1 < cchDst && src[i] != '\0'; ++i) dst[i] = src[i];
+        if (src[i] != '\0') i = WithoutSplitLeadByte(dst, i);
     }
     dst[i] = '\0';
     return i;
@@ -36,12 +59,17 @@ inline int FormatBounded(char* dst, size_t cchDst, const char* fmt, va_list args
 {
     dst[0] = '\0';
 #ifdef _WIN32
-    _vsnprintf(dst, cchDst - 1, fmt, args);
+    const bool bCut = _vsnprintf(dst, cchDst - 1, fmt, args) < 0;
 #else
-    vsnprintf(dst, cchDst, fmt, args);
+    const bool bCut = vsnprintf(dst, cchDst, fmt, args) >= static_cast<int>(cchDst);
 #endif
     dst[cchDst - 1] = '\0';
-    return static_cast<int>(LengthBounded(dst, cchDst - 1));
+    size_t len = LengthBounded(dst, cchDst - 1);
+    if (bCut) {
+        len = WithoutSplitLeadByte(dst, len);
+        dst[len] = '\0';
+    }
+    return static_cast<int>(len);
 }
 
 }  // namespace text_detail
@@ -91,6 +119,10 @@ inline int FormatLine(char (&dst)[N], const char* eol, const char* fmt, ...)
     va_end(args);
     return n + static_cast<int>(text_detail::CopyBounded(dst + n, N - n, eol));
 }
+
+// Takes the lead-byte ranges of the system's ANSI code page, as pairs of first
+// and last byte ending in a pair of zeros (CPINFO::LeadByte, cbRanges bytes).
+void SetLeadByteRanges(const unsigned char* pRanges, size_t cbRanges);
 
 // True when both texts are equal with the case of ASCII letters ignored.
 bool EqualsIgnoreAsciiCase(const char* a, const char* b);

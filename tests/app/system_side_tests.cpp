@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dbt.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/device_broadcast.h"
+#include "support/message_box.h"
 #include "support/plugtrail_window.h"
 #include "support/processes.h"
 #include "support/simulated_usb.h"
@@ -163,6 +168,67 @@ TEST_F(ServiceRun, RepeatedArrivalsAndTheSilentServiceLeaveNoLines)
                               }));
 }
 
+// Holds the device log as a reader that shares nothing does.
+HANDLE HoldLog()
+{
+    return CreateFileA(kDeviceLog, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Polls the service's status until pred holds or kRunMs have passed.
+template <typename Pred>
+SERVICE_STATUS WaitForStatus(SC_HANDLE service, Pred pred)
+{
+    SERVICE_STATUS status = {};
+    for (const DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kRunMs; Sleep(20))
+        if (QueryServiceStatus(service, &status) && pred(status)) break;
+    return status;
+}
+
+// A held log once made every event wait two seconds, then dropped its line.
+constexpr DWORD kNoWaitMs = 1500;
+
+TEST_F(ServiceRun, AReaderHoldingTheLogDelaysItsLinesButCostsNone)
+{
+    const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
+    ASSERT_NE(hwnd, nullptr);
+    ScopedFile reader(HoldLog());
+    ASSERT_TRUE(reader);
+    std::vector<std::unique_ptr<SimulatedUsbDevice>> sticks;
+    std::vector<std::string> expected;
+    for (const std::string name : {"One", "Two", "Three"}) {
+        sticks.push_back(std::make_unique<SimulatedUsbDevice>(
+            UsbDeviceSpec{"USB\\VID_0781&PID_5567\\HELD" + name, "USBSTOR", name, "Disk", "Maker", ""}));
+        sticks.back()->SetPresent(true);
+        const auto record = InterfaceRecord(kUsbDeviceInterfaceGuid, sticks.back()->BroadcastPath());
+        EXPECT_TRUE(SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, record.data(), kNoWaitMs)) << name;
+        expected.push_back("USB storage device attached: '" + name + "' / 'Disk' / 'Maker'");
+    }
+    reader.reset();
+    // No further event: the window's timer brings the lines in.
+    for (const DWORD dwStart = GetTickCount(); ReadLines(kDeviceLog).size() < 3 && GetTickCount() - dwStart < kRunMs;)
+        Sleep(50);
+    EXPECT_EQ(LoggedEvents(), expected);
+
+    // Held over the stop: the line is written before the service reports itself stopped.
+    reader.reset(HoldLog());
+    ASSERT_TRUE(reader);
+    sticks[0]->SetPresent(false);
+    const auto record = InterfaceRecord(kUsbDeviceInterfaceGuid, sticks[0]->BroadcastPath());
+    EXPECT_TRUE(SendDeviceChange(hwnd, DBT_DEVICEREMOVECOMPLETE, record.data(), kNoWaitMs));
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_STOP | SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status = {};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    status = WaitForStatus(service.get(), [](const SERVICE_STATUS& s) { return s.dwCheckPoint != 0; });
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), status.dwCurrentState);
+    EXPECT_NE(0u, status.dwWaitHint);
+    reader.reset();
+    status = WaitForStatus(service.get(), [](const SERVICE_STATUS& s) { return s.dwCurrentState == SERVICE_STOPPED; });
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
+    expected.push_back("USB storage device removed: 'One' / 'Disk' / 'Maker'");
+    EXPECT_EQ(LoggedEvents(), expected);
+}
+
 class ServiceStartedWithAStickIn : public ServiceRun {
 protected:
     void SetUp() override
@@ -201,6 +267,25 @@ TEST(DebugRun, LogsOnlyTheRemovalOfAStickThatWasIn)
     EXPECT_EQ(plugtrail.Wait(kRunMs), 0u);
     RemoveDevices();
     DeleteIfPresent(kDeviceLog);
+}
+
+TEST(DebugRun, SaysOnceThatAFolderHasTakenTheLogsNameAndRunsOn)
+{
+    DeleteIfPresent(kDeviceLog);
+    ASSERT_TRUE(CreateDirectoryA(kDeviceLog, nullptr));
+    MessageBoxWatcher watcher;
+    ChildProcess plugtrail(kPlugtrail, "-debug");
+    ASSERT_TRUE(plugtrail.Started());
+    const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
+    EXPECT_NE(hwnd, nullptr);
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(plugtrail.Wait(kRunMs), 0u);
+    const auto boxes = watcher.Stop();
+    RemoveDirectoryA(kDeviceLog);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "No device can be logged: a folder has taken the name of the device log "
+                             "C:\\_UsbDevices.log. Remove the folder and start Plugtrail again.");
+    EXPECT_EQ(boxes[0].icon, BoxIcon::Error);
 }
 
 TEST(DebugRun, WindowOnThisDesktopIsFoundAndClosesTheRun)

@@ -191,6 +191,20 @@ TEST_F(DeviceChangeTest, TheSeedStoresWhatFitsSilentlyAndTheRemovalsOfThoseAreLo
     EXPECT_EQ(0, InUse());
 }
 
+// The system may announce a device that the seed has just stored, when it
+// arrived between the window's registration and the seed: its arrival is
+// logged as usual and takes the seeded record over, not a second slot.
+TEST_F(DeviceChangeTest, AnArrivalOfASeededDeviceIsLoggedAndKeepsOneRecord)
+{
+    const std::string path = Stick().BroadcastPath();
+    SeedDeviceStore(*m_store);
+    Arrive(path);
+    EXPECT_EQ(1, InUse());
+    Remove(path);
+    EXPECT_EQ(Messages({kStickAttached, kStickRemoved}), LoggedMessages());
+    EXPECT_EQ(0, InUse());
+}
+
 TEST_F(DeviceChangeTest, KeepsTheSilentServiceOutOfTheLogOnly)
 {
     SimulatedUsbDevice silent(UsbDeviceSpec{"USB\\VID_1234&PID_5678\\SILENT", "xUSBSTOR", "Quiet", "Quiet", "Q", ""});

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <dbt.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -245,6 +246,51 @@ TEST_F(WindowFuzz, RandomDeviceChangeMessagesLeaveTheServiceAnsweringAndItsLogWe
         EXPECT_NE(all[i].find(std::string("  USB storage device ") + pszVerb + ": " + tail), std::string::npos)
             << all[i];
     }
+}
+
+// Any program that reaches the service's window and threads (on Windows one on
+// the service's own desktop; under Wine any) may close the window or post
+// WM_QUIT: the service must neither stop nor go deaf, and still end cleanly
+// when the SCM stops it.
+class ForeignMessages : public InstalledServiceTest {};
+
+TEST_F(ForeignMessages, NeitherStopNorDeafenTheService)
+{
+    const DWORD pid = ServiceProcessId("Plugtrail");
+    int quits = 0;
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
+        if (entry.th32OwnerProcessID == pid && PostThreadMessageA(entry.th32ThreadID, WM_QUIT, 0, 0)) ++quits;
+    CloseHandle(hSnapshot);
+    EXPECT_GE(quits, 2) << "Run's thread and the window thread";
+    DWORD_PTR result = 0;
+    ASSERT_NE(0, SendMessageTimeoutA(m_hwnd, WM_CLOSE, 0, 0, SMTO_NORMAL, 10000, &result));
+    EXPECT_TRUE(IsWindow(m_hwnd));
+
+    SimulatedUsbDevice stick(StorageStickSpec("USB\\VID_0781&PID_5567\\F0E16001", "Foreign"));
+    stick.SetPresent(true);
+    const std::vector<BYTE> record = InterfaceRecord(kUsbDeviceInterfaceGuid, stick.BroadcastPath());
+    ASSERT_TRUE(SendDeviceChange(m_hwnd, DBT_DEVICEARRIVAL, record.data()));
+    ASSERT_TRUE(SendDeviceChange(m_hwnd, DBT_DEVNODES_CHANGED, nullptr)) << "the window thread still pumps";
+    EXPECT_EQ(1u, ReadLines(kDeviceLog).size());
+
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    ASSERT_NE(nullptr, hProcess);
+    SC_HANDLE hScm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE hService = OpenServiceA(hScm, "Plugtrail", SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    EXPECT_TRUE(QueryServiceStatus(hService, &status));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
+    EXPECT_TRUE(ControlService(hService, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    CloseServiceHandle(hService);
+    CloseServiceHandle(hScm);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 20000));
+    DWORD dwExitCode = STILL_ACTIVE;
+    GetExitCodeProcess(hProcess, &dwExitCode);
+    EXPECT_EQ(0u, dwExitCode);
+    CloseHandle(hProcess);
 }
 
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "log/log.h"
-#include "support/processes.h"
+#include "log/log_backlog.h"
 #include "support/test_files.h"
+#include "util/scoped_handle.h"
 
 namespace {
 
@@ -25,20 +29,26 @@ std::string SystemTimeNow()
     return time;
 }
 
-// What the DACL allows the well-known account, summed over its entries.
-ACCESS_MASK AllowedTo(PACL pDacl, WELL_KNOWN_SID_TYPE account)
+std::string SidText(PSID pSid)
 {
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD cbSid = sizeof sid;
-    EXPECT_TRUE(CreateWellKnownSid(account, nullptr, sid, &cbSid));
-    ACCESS_MASK allowed = 0;
+    char* pszSid = nullptr;
+    if (!ConvertSidToStringSidA(pSid, &pszSid)) return "?";
+    const std::string text = pszSid;
+    LocalFree(pszSid);
+    return text;
+}
+
+// What the DACL allows, by SID; every entry must be an allowing one.
+std::map<std::string, ACCESS_MASK> Grants(PACL pDacl)
+{
+    std::map<std::string, ACCESS_MASK> grants;
     void* pAce = nullptr;
     for (DWORD i = 0; GetAce(pDacl, i, &pAce); ++i) {
         auto* pAllowed = static_cast<ACCESS_ALLOWED_ACE*>(pAce);
         EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, pAllowed->Header.AceType);
-        if (EqualSid(&pAllowed->SidStart, sid)) allowed |= pAllowed->Mask;
+        grants[SidText(&pAllowed->SidStart)] |= pAllowed->Mask;
     }
-    return allowed;
+    return grants;
 }
 
 class DeviceLogTest : public ::testing::Test {
@@ -60,25 +70,28 @@ protected:
 
 }  // namespace
 
-TEST(LogFileSecurity, FullControlForSystemAndAdministratorsOnlyReadForUsers)
+TEST(LogFileSecurity, AdministratorsOwnItSystemAndAdministratorsControlItEventLogReadersRead)
 {
     InitLogSecurity();
     ASSERT_NE(nullptr, LogFileSecurity());
     const PSECURITY_DESCRIPTOR pSd = LogFileSecurity()->lpSecurityDescriptor;
+    PSID pOwner = nullptr;
+    BOOL bDefaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(pSd, &pOwner, &bDefaulted));
+    ASSERT_NE(nullptr, pOwner) << "the creator would own it, and may always rewrite the permissions";
+    EXPECT_EQ("S-1-5-32-544", SidText(pOwner));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD dwRevision = 0;
     ASSERT_TRUE(GetSecurityDescriptorControl(pSd, &control, &dwRevision));
     EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the folder's grants would be inherited";
     BOOL bPresent = FALSE;
-    BOOL bDefaulted = FALSE;
     PACL pDacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(pSd, &bPresent, &pDacl, &bDefaulted));
     ASSERT_TRUE(bPresent && pDacl != nullptr) << "no DACL grants everyone everything";
-    EXPECT_EQ(FILE_ALL_ACCESS, AllowedTo(pDacl, WinLocalSystemSid));
-    EXPECT_EQ(FILE_ALL_ACCESS, AllowedTo(pDacl, WinBuiltinAdministratorsSid));
-    EXPECT_EQ(FILE_GENERIC_READ, AllowedTo(pDacl, WinBuiltinUsersSid));
-    for (WELL_KNOWN_SID_TYPE account : {WinWorldSid, WinAuthenticatedUserSid, WinInteractiveSid})
-        EXPECT_EQ(0u, AllowedTo(pDacl, account)) << account;
+    EXPECT_EQ((std::map<std::string, ACCESS_MASK>{{"S-1-5-18", FILE_ALL_ACCESS},
+                                                  {"S-1-5-32-544", FILE_ALL_ACCESS},
+                                                  {"S-1-5-32-573", FILE_GENERIC_READ}}),
+              Grants(pDacl));
 }
 
 TEST_F(DeviceLogTest, AppendsDatedLinesToAnExistingLogAndKeepsItsPermissions)
@@ -87,7 +100,8 @@ TEST_F(DeviceLogTest, AppendsDatedLinesToAnExistingLogAndKeepsItsPermissions)
     std::ofstream(DEVICE_LOG_PATH, std::ios::binary) << "kept from before\r\n";
     const std::string dacl = FileDacl(DEVICE_LOG_PATH);
     ASSERT_NE(std::string::npos, dacl.find(";;;WD)")) << dacl;
-    CreateDeviceLog();
+    DWORD dwError = 0;
+    EXPECT_EQ(DeviceLogState::Writable, CreateDeviceLog(&dwError));
     const std::string date = SystemDateNow();
     const std::string before = SystemTimeNow();
     LogDevice("%s device %s: '%s' / '%s' / '%s'", "USB storage", "attached", "Stick", "Disk", "Maker");
@@ -139,27 +153,41 @@ TEST_F(DeviceLogTest, CutsAnOverlongMessageButKeepsTheLineEnd)
     EXPECT_EQ("\r\n", all.substr(all.size() - 2));
 }
 
-TEST_F(DeviceLogTest, WaitsForAnotherProcessThatHoldsTheLogBriefly)
-{
-    FileHolder holder(DEVICE_LOG_PATH, 1000);
-    ASSERT_TRUE(holder.Held());
-    LogDevice("written after the hold");
-    const auto lines = ReadLines(DEVICE_LOG_PATH);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("written after the hold"));
-}
-
-TEST_F(DeviceLogTest, GivesUpOnAHoldThatOutlastsTheRetries)
+TEST_F(DeviceLogTest, LinesWaitInOrderWhileAReaderHoldsTheLogAndGoFirstOnceItIsFree)
 {
     {
-        FileHolder holder(DEVICE_LOG_PATH, 4000);
-        ASSERT_TRUE(holder.Held());
-        LogDevice("dropped");
+        ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(reader);
+        LogDevice("first");
+        LogDevice("second");
+        EXPECT_FALSE(FlushDeviceLogBacklog());
     }
-    LogDevice("kept");
+    EXPECT_EQ("", ReadWholeFile(DEVICE_LOG_PATH));
+    LogDevice("third");
+    EXPECT_FALSE(DeviceLogBacklogPending());
     const auto lines = ReadLines(DEVICE_LOG_PATH);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("kept"));
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(0u, lines[0].find(SystemDateNow() + " - ")) << "a waiting line keeps its date: " << lines[0];
+    EXPECT_EQ("  first", lines[0].substr(lines[0].size() - 7));
+    EXPECT_EQ("  second", lines[1].substr(lines[1].size() - 8));
+    EXPECT_EQ("  third", lines[2].substr(lines[2].size() - 7));
+}
+
+TEST_F(DeviceLogTest, LinesBeyondTheBacklogAreCountedInOneLineOnceTheLogIsFree)
+{
+    {
+        ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(reader);
+        for (unsigned i = 0; i < LOG_BACKLOG_LINES + 12; ++i) LogDevice("line %u", i);
+    }
+    EXPECT_TRUE(FlushDeviceLogBacklog());
+    const auto lines = ReadLines(DEVICE_LOG_PATH);
+    ASSERT_EQ(LOG_BACKLOG_LINES + 1, lines.size());
+    EXPECT_EQ("  line 0", lines[0].substr(lines[0].size() - 8));
+    EXPECT_EQ("  line 255", lines[255].substr(lines[255].size() - 10));
+    const std::string loss = "  Plugtrail: 12 device log lines lost while the log could not be written";
+    EXPECT_EQ(0u, lines[256].find(SystemDateNow() + " - ")) << lines[256];
+    EXPECT_EQ(loss, lines[256].substr(lines[256].size() - loss.size()));
 }
 
 TEST(AppendToFile, DropsTextWhenThePathCannotBeOpened)

@@ -143,6 +143,33 @@ protected:
     }
 };
 
+// Wine 8 takes the failure actions without storing them, refuses the flag
+// and the privileges (error 87) and knows no SeIncreaseWorkingSetPrivilege,
+// where Vista and later store all three; so the settings themselves are
+// checked, and what the SCM kept where it keeps anything.
+void ExpectRecoveryAsInstallAsksIt(const char* pszName)
+{
+    EXPECT_EQ((std::vector<DWORD>{5000, 60000}),
+              std::vector<DWORD>(kRecoveryRestartDelaysMs, kRecoveryRestartDelaysMs + RECOVERY_ACTION_COUNT));
+    EXPECT_EQ(86400u, RECOVERY_RESET_SECONDS);
+    EXPECT_EQ(std::string("SeIncreaseWorkingSetPrivilege"), kServiceRequiredPrivileges);
+    EXPECT_EQ('\0', kServiceRequiredPrivileges[sizeof "SeIncreaseWorkingSetPrivilege"]) << "the list's end";
+
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), pszName, SERVICE_QUERY_CONFIG));
+    BYTE buffer[1024];
+    DWORD cb = 0;
+    if (!QueryServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof buffer, &cb)) {
+        std::printf("  failure actions not kept by this SCM, error %lu\n", GetLastError());
+        return;
+    }
+    const auto* pActions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSA*>(buffer);
+    EXPECT_EQ(86400u, pActions->dwResetPeriod);
+    ASSERT_EQ(2u, pActions->cActions);
+    EXPECT_EQ(SC_ACTION_RESTART, pActions->lpsaActions[1].Type);
+    EXPECT_EQ(60000u, pActions->lpsaActions[1].Delay);
+}
+
 }  // namespace
 
 TEST_F(ServiceInstallTest, InstallRegistersAndStartsTheServiceOnce)
@@ -153,12 +180,13 @@ TEST_F(ServiceInstallTest, InstallRegistersAndStartsTheServiceOnce)
 
     Config config;
     ASSERT_TRUE(ReadConfig(INSTALLED, &config));
-    EXPECT_EQ(0x110u, config.type);
+    EXPECT_EQ(0x10u, config.type) << "its own process, not interactive";
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.start);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), config.errorControl);
     EXPECT_EQ(QuotedToolPath(), config.path) << "the executable path, quoted, without arguments";
     EXPECT_EQ(INSTALLED, config.displayName);
     EXPECT_EQ(DESCRIPTION, config.description);
+    ExpectRecoveryAsInstallAsksIt(INSTALLED);
 
     ASSERT_TRUE(WaitForServiceState(INSTALLED, SERVICE_RUNNING, 20000));
     theService.Init(INSTALLED, INSTALLED);

@@ -33,11 +33,21 @@ struct Controller {
     BOOL bUserControl = FALSE;
     SERVICE_STATUS afterOthers = {};
     BOOL bStopped = FALSE;
+    int stopsWhileStarting = 0;
+    int stopsTakenWhileStarting = 0;
 
     static DWORD WINAPI Proc(LPVOID p)
     {
         auto* c = static_cast<Controller*>(p);
         c->bStarted = StartServiceA(c->hService, 0, nullptr);
+        // Stops while the service starts (seconds, with its trace held) must
+        // be refused: until it runs, nothing could carry one to its loop.
+        SERVICE_STATUS now = {};
+        while (c->bStarted && QueryServiceStatus(c->hService, &now) && now.dwCurrentState == SERVICE_START_PENDING) {
+            ++c->stopsWhileStarting;
+            if (ControlService(c->hService, SERVICE_CONTROL_STOP, &now)) ++c->stopsTakenWhileStarting;
+            Sleep(50);
+        }
         if (!c->bStarted || WaitForSingleObject(c->hRunning, 60000) != WAIT_OBJECT_0) return 0;
         c->bInterrogated = ControlService(c->hService, SERVICE_CONTROL_INTERROGATE, &c->interrogateStatus);
         SERVICE_STATUS ignored = {};
@@ -47,6 +57,12 @@ struct Controller {
         return 0;
     }
 };
+
+DWORD WINAPI RunService(LPVOID)
+{
+    theService.Run();
+    return 0;
+}
 
 bool SameStatus(const SERVICE_STATUS& a, const SERVICE_STATUS& b)
 {
@@ -106,16 +122,24 @@ TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
     EXPECT_TRUE(controller.bStarted);
     EXPECT_TRUE(controller.bStopped);
 
-    // The SCM's own placeholder while the process starts accepts nothing; the
-    // service's reports all accept stop. Keep only the service's reports.
+    // While it starts the service accepts nothing, like the SCM's own
+    // placeholder before it; from RUNNING on it accepts stop.
+    EXPECT_GT(controller.stopsWhileStarting, 0);
+    EXPECT_EQ(0, controller.stopsTakenWhileStarting) << "a stop while starting was taken, and lost";
     std::vector<DWORD> states;
     for (const SERVICE_STATUS& s : seen) {
-        if (s.dwControlsAccepted != SERVICE_ACCEPT_STOP && s.dwCurrentState != SERVICE_STOPPED) continue;
         if (s.dwCurrentState == SERVICE_STOPPED && states.empty()) continue;
-        EXPECT_EQ(0u, s.dwCheckPoint) << "state " << s.dwCurrentState;
-        EXPECT_EQ(0u, s.dwWaitHint) << "state " << s.dwCurrentState;
+        if (s.dwCurrentState != SERVICE_STOPPED) {
+            EXPECT_EQ(s.dwCurrentState == SERVICE_START_PENDING ? 0u : static_cast<DWORD>(SERVICE_ACCEPT_STOP),
+                      s.dwControlsAccepted)
+                << "state " << s.dwCurrentState;
+        }
+        if (s.dwCurrentState != SERVICE_START_PENDING) {
+            EXPECT_EQ(0u, s.dwCheckPoint) << "state " << s.dwCurrentState;
+            EXPECT_EQ(0u, s.dwWaitHint) << "state " << s.dwCurrentState;
+        }
         EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), s.dwServiceType);
-        states.push_back(s.dwCurrentState);
+        if (states.empty() || states.back() != s.dwCurrentState) states.push_back(s.dwCurrentState);
     }
     EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
               states);
@@ -152,4 +176,28 @@ TEST(ServiceRunTest, StartOutsideTheScmReturnsAtOnceWithFlagCleared)
     EXPECT_EQ(nullptr, theService.hServiceStatus);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), theService.status.dwCurrentState);
     EXPECT_TRUE(watcher.Stop().empty());
+}
+
+// Run has its message queue before it reports RUNNING, so the stop that the
+// SCM may send from then on reaches it. Its trace is held by another process,
+// so Run waits seconds between reporting RUNNING and its loop: the stop's
+// WM_QUIT lands in exactly that gap.
+TEST(ServiceRunTest, AStopRightAfterRunningReachesRunsLoop)
+{
+    DeleteIfPresent(TRACE_LOG_PATH);
+    theService.Init("PlugtrailTestGap", "PlugtrailTestGap");
+    theService.bService = 1;
+    FileHolder holder(TRACE_LOG_PATH, 15000);
+    ASSERT_TRUE(holder.Held());
+    bTraceToFile = 1;
+    HANDLE hRun = CreateThread(nullptr, 0, RunService, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, hRun);
+    while (theService.status.dwCurrentState != SERVICE_RUNNING) Sleep(1);
+
+    InterlockedExchange(&theService.lStopRequested, 1);
+    EXPECT_TRUE(PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0)) << GetLastError();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hRun, 30000)) << "Run's loop ended on that WM_QUIT";
+    bTraceToFile = 0;
+    CloseHandle(hRun);
+    EXPECT_EQ(0u, theService.dwThreadId);
 }

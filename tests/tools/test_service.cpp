@@ -45,6 +45,7 @@ DWORD WINAPI DelayedStop(LPVOID)
 void WINAPI SlowHandler(DWORD dwControl)
 {
     if (dwControl != SERVICE_CONTROL_STOP) return;
+    InterlockedExchange(&theService.lStopRequested, 1);  // as the program's own Handler does
     theService.status.dwWaitHint = g_dwStopWaitHint;
     theService.SetStatus(SERVICE_STOP_PENDING);
     HANDLE hThread = CreateThread(nullptr, 0, DelayedStop, nullptr, 0, nullptr);

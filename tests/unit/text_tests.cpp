@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <string>
 
 #include "log/log_line.h"
@@ -14,6 +16,25 @@ TEST(CopyText, CutsAtTheDestinationAndTerminates)
     EXPECT_STREQ("abc", dst);
     EXPECT_EQ(0u, CopyText(dst, nullptr));
     EXPECT_STREQ("", dst);
+}
+
+// The lead bytes of code page 932 (Japanese) as the system reports them.
+TEST(CopyText, NeverSplitsADoubleByteCharacterOfTheAnsiCodePage)
+{
+    CPINFO cp932;
+    ASSERT_TRUE(GetCPInfo(932, &cp932));
+    SetLeadByteRanges(cp932.LeadByte, sizeof cp932.LeadByte);
+
+    char field[3];
+    EXPECT_EQ(1u, CopyText(field, "a\x82\xA0\x82\xA2")) << "the lead byte goes with its trail";
+    EXPECT_STREQ("a", field);
+    EXPECT_EQ(2u, CopyText(field, "\x82\x82\x82\x82")) << "a trail byte that could lead is a trail";
+    char quoted[6];
+    FormatText(quoted, "'%s'", "a\x82\xA0\x82\xA2");
+    EXPECT_STREQ("'a\x82\xA0", quoted);
+    const unsigned char singleByte[2] = {0, 0};
+    SetLeadByteRanges(singleByte, sizeof singleByte);
+    EXPECT_EQ(2u, CopyText(field, "a\x82\xA0"));
 }
 
 TEST(AppendText, FillsUpToTheDestinationOnly)

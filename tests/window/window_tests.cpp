@@ -109,7 +109,7 @@ TEST(WindowProcess, DebugMode)
     theService.bService = 0;
     PostMessageA(hwndMain, WM_CLOSE, 0, 0);
     theService.Run();
-    EXPECT_EQ(GetCurrentThreadId(), theService.dwThreadId);
+    EXPECT_EQ(0u, theService.dwThreadId) << "an ended loop's thread is named no more";
     EXPECT_FALSE(IsWindow(hwndMain)) << "the default procedure destroyed it";
     EXPECT_EQ(nullptr, theService.hServiceStatus);
     EXPECT_TRUE(watcher.Stop().empty());
@@ -157,9 +157,22 @@ TEST(WindowProcess, ServiceMode)
         << lines[0];
     EXPECT_EQ(DefWindowProcA(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0), static_cast<LRESULT>(result));
 
-    // WM_CLOSE: WM_QUIT for Run's thread, the window gone, the window
+    // Another program's WM_CLOSE, and a WM_QUIT posted to the window thread,
+    // change nothing before the SCM asks for a stop: a later event is still
+    // handled, on the same thread.
+    ASSERT_NE(0, SendMessageTimeoutA(hwnd, WM_CLOSE, 0, 0, SMTO_NORMAL, 10000, &result));
+    ASSERT_TRUE(PostThreadMessageA(GetWindowThreadProcessId(hwnd, nullptr), WM_QUIT, 0, 0));
+    stick.SetPresent(false);
+    ASSERT_NE(0, SendMessageTimeoutA(hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+                                     reinterpret_cast<LPARAM>(record.data()), SMTO_NORMAL, 10000, &result));
+    ASSERT_NE(0, SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result)) << "the loop goes on";
+    EXPECT_EQ(2u, ReadLines(DEVICE_LOG_PATH).size());
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no WM_QUIT for Run's thread";
+
+    // The SCM's stop: WM_QUIT for Run's thread, the window gone, the window
     // thread still waiting in its own loop.
-    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    theService.Handler(SERVICE_CONTROL_STOP);
     EXPECT_TRUE(QuitArrives(10000));
     for (int i = 0; i < 100 && IsWindow(hwnd); ++i) Sleep(20);
     EXPECT_FALSE(IsWindow(hwnd));
