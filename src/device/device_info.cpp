@@ -171,13 +171,13 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
 
     // The caller's path is compared lower-cased, as the details are.
     SP_DEVINFO_DATA devInfoData;
-    const bool bFound =
-        ForEachPresentInterface(devInfo.get(), pClassGuid, true, [&](const char* pszPath, SP_DEVINFO_DATA& found) {
-            LowerAsciiInPlace(pszDevicePath);
-            if (std::strcmp(pszPath, pszDevicePath) != 0) return false;
-            devInfoData = found;
-            return true;
-        });
+    auto isCallersPath = [&](const char* pszPath, const SP_DEVINFO_DATA& found) {
+        LowerAsciiInPlace(pszDevicePath);
+        if (std::strcmp(pszPath, pszDevicePath) != 0) return false;
+        devInfoData = found;
+        return true;
+    };
+    const bool bFound = ForEachPresentInterface(devInfo.get(), pClassGuid, true, isCallersPath);
     if (!bFound) return false;
 
     ReadDeviceFields(devInfo.get(), devInfoData, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
