@@ -1,0 +1,163 @@
+// The x86 package under the prefix's Windows Installer (msiexec /qn): what it
+// registers, a simulated device reaching the log, an upgrade, a refused
+// downgrade, a refused install over an -Install service, and removal. The
+// packages are built from the tested Plugtrail.exe (tests/CMakeLists.txt).
+#include <windows.h>
+
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "service/scm_helpers.h"
+#include "support/processes.h"
+#include "support/simulated_usb.h"
+#include "support/test_files.h"
+#include "util/scoped_handle.h"
+
+namespace {
+
+constexpr char kDeviceLog[] = "C:\\_UsbDevices.log";
+constexpr char kInstalledExe[] = "C:\\Program Files\\Plugtrail\\Plugtrail.exe";
+constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
+constexpr char kUpgradeCode[] = "{4F963B87-D193-4232-9E62-2762E374AA2F}";
+constexpr char kStickId[] = "USB\\VID_0781&PID_5567\\4C53PKG1";
+constexpr DWORD kRunMs = 120000;
+constexpr DWORD kInstallFailure = 1603;
+
+std::string PackagePath(const char* pszName)
+{
+    return ExeDirectory() + "..\\packages\\" + pszName + ".msi";
+}
+
+DWORD Msiexec(const char* pszAction, const char* pszPackage)
+{
+    char szSystem[MAX_PATH];
+    GetSystemDirectoryA(szSystem, MAX_PATH);
+    ChildProcess msiexec(std::string(szSystem) + "\\msiexec.exe",
+                         std::string(pszAction) + " \"" + PackagePath(pszPackage) + "\" /qn");
+    return msiexec.Started() ? msiexec.Wait(kRunMs) : 0xFFFFFFFF;
+}
+
+DWORD RunTool(const std::string& exe, const std::string& args)
+{
+    ChildProcess child(exe, args);
+    return child.Started() ? child.Wait(kRunMs) : 0xFFFFFFFF;
+}
+
+QUERY_SERVICE_CONFIGA* ReadConfig(SC_HANDLE hService, std::vector<BYTE>& buffer)
+{
+    DWORD cb = 0;
+    QueryServiceConfigA(hService, nullptr, 0, &cb);
+    buffer.resize(cb);
+    auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    return QueryServiceConfigA(hService, pConfig, cb, &cb) ? pConfig : nullptr;
+}
+
+std::string ImagePath()
+{
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_QUERY_CONFIG));
+    std::vector<BYTE> buffer;
+    const QUERY_SERVICE_CONFIGA* pConfig = service ? ReadConfig(service.get(), buffer) : nullptr;
+    return pConfig != nullptr ? pConfig->lpBinaryPathName : "";
+}
+
+// Product versions of every installed package of Plugtrail.
+std::vector<std::string> InstalledVersions()
+{
+    std::vector<std::string> versions;
+    char szProduct[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsA(kUpgradeCode, 0, i, szProduct) == ERROR_SUCCESS; ++i) {
+        char szVersion[64] = "";
+        DWORD cch = sizeof(szVersion);
+        MsiGetProductInfoA(szProduct, INSTALLPROPERTY_VERSIONSTRING, szVersion, &cch);
+        versions.push_back(szVersion);
+    }
+    return versions;
+}
+
+bool KeyExists(const char* pszKey)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
+class Package : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteIfPresent(kDeviceLog); }
+    // The prefix is shared: whatever happened, no package, service or
+    // device of this test stays.
+    void TearDown() override
+    {
+        for (const char* pszName : {"higher", "current", "lower"}) Msiexec("/x", pszName);
+        RunTool("..\\Plugtrail.exe", "-silentuninstall");
+        RemoveService("Plugtrail");
+        RemoveSimulatedDevice(kStickId);
+        DeleteIfPresent(kDeviceLog);
+    }
+};
+
+TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButTheLog)
+{
+    ASSERT_EQ(Msiexec("/i", "current"), 0u);
+    {
+        ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+        ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_QUERY_CONFIG));
+        ASSERT_TRUE(service);
+        std::vector<BYTE> buffer;
+        const QUERY_SERVICE_CONFIGA* pConfig = ReadConfig(service.get(), buffer);
+        ASSERT_NE(pConfig, nullptr);
+        EXPECT_EQ(pConfig->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+        EXPECT_EQ(pConfig->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_EQ(pConfig->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+        EXPECT_STREQ(pConfig->lpServiceStartName, "LocalSystem");
+        EXPECT_STREQ(pConfig->lpDisplayName, "Plugtrail");
+        // Quoted by the package's own custom action: Wine's installer writes it bare.
+        EXPECT_EQ(std::string(pConfig->lpBinaryPathName), std::string("\"") + kInstalledExe + "\"");
+        BYTE description[512] = {};
+        DWORD cb = 0;
+        ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, description, sizeof(description), &cb));
+        EXPECT_STREQ(reinterpret_cast<SERVICE_DESCRIPTIONA*>(description)->lpDescription,
+                     "Plugtrail; logs USB device arrivals and removals");
+    }
+    EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    EXPECT_TRUE(KeyExists(kEventSourceKey));
+
+    ASSERT_EQ(RunTool("usb_side.exe", std::string("plug \"") + kStickId +
+                                          "\" USBSTOR \"SanDisk Cruzer Blade\" \"USB Mass Storage Device\" \"\" \"\""),
+              0u);
+    EXPECT_NE(ReadWholeFile(kDeviceLog).find("USB storage device attached: 'SanDisk Cruzer Blade'"), std::string::npos);
+
+    EXPECT_EQ(Msiexec("/i", "lower"), kInstallFailure);
+    EXPECT_EQ(InstalledVersions(), std::vector<std::string>{PACKAGE_VERSION});
+
+    ASSERT_EQ(Msiexec("/i", "higher"), 0u);
+    EXPECT_EQ(InstalledVersions(), std::vector<std::string>{HIGHER_PACKAGE_VERSION});
+    EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    EXPECT_EQ(ImagePath(), std::string("\"") + kInstalledExe + "\"");
+
+    ASSERT_EQ(Msiexec("/x", "higher"), 0u);
+    EXPECT_FALSE(ServiceExists("Plugtrail"));
+    EXPECT_FALSE(FileExists(kInstalledExe));
+    EXPECT_FALSE(KeyExists(kEventSourceKey));
+    EXPECT_TRUE(InstalledVersions().empty());
+    EXPECT_NE(ReadWholeFile(kDeviceLog).find("attached"), std::string::npos);
+}
+
+TEST_F(Package, RefusesAServiceThatTheInstallOptionRegistered)
+{
+    ASSERT_EQ(RunTool("..\\Plugtrail.exe", "-silentinstall"), 1u);
+    const std::string before = ImagePath();
+
+    EXPECT_EQ(Msiexec("/i", "current"), kInstallFailure);
+    EXPECT_EQ(ImagePath(), before);
+    EXPECT_TRUE(InstalledVersions().empty());
+    EXPECT_FALSE(FileExists(kInstalledExe));
+}
+
+}  // namespace
