@@ -32,37 +32,40 @@ std::string PackagePath(const char* pszName)
     return ExeDirectory() + "..\\packages\\" + pszName + ".msi";
 }
 
-DWORD Msiexec(const char* pszAction, const char* pszPackage)
-{
-    char szSystem[MAX_PATH];
-    GetSystemDirectoryA(szSystem, MAX_PATH);
-    ChildProcess msiexec(std::string(szSystem) + "\\msiexec.exe",
-                         std::string(pszAction) + " \"" + PackagePath(pszPackage) + "\" /qn");
-    return msiexec.Started() ? msiexec.Wait(kRunMs) : 0xFFFFFFFF;
-}
-
 DWORD RunTool(const std::string& exe, const std::string& args)
 {
     ChildProcess child(exe, args);
     return child.Started() ? child.Wait(kRunMs) : 0xFFFFFFFF;
 }
 
-QUERY_SERVICE_CONFIGA* ReadConfig(SC_HANDLE hService, std::vector<BYTE>& buffer)
+DWORD Msiexec(const char* pszAction, const char* pszPackage)
 {
-    DWORD cb = 0;
-    QueryServiceConfigA(hService, nullptr, 0, &cb);
-    buffer.resize(cb);
-    auto* pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    return QueryServiceConfigA(hService, pConfig, cb, &cb) ? pConfig : nullptr;
+    char szSystem[MAX_PATH];
+    GetSystemDirectoryA(szSystem, MAX_PATH);
+    return RunTool(std::string(szSystem) + "\\msiexec.exe",
+                   std::string(pszAction) + " \"" + PackagePath(pszPackage) + "\" /qn");
 }
 
-std::string ImagePath()
+// The service's registration in one line, or an empty text when it is not
+// registered: type, start, error control, account, display name, path,
+// description.
+std::string Registration()
 {
     ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_QUERY_CONFIG));
-    std::vector<BYTE> buffer;
-    const QUERY_SERVICE_CONFIGA* pConfig = service ? ReadConfig(service.get(), buffer) : nullptr;
-    return pConfig != nullptr ? pConfig->lpBinaryPathName : "";
+    std::vector<BYTE> config(8192), description(1024);
+    DWORD cb = 0;
+    if (!service || !QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config.data()),
+                                         static_cast<DWORD>(config.size()), &cb) ||
+        !QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, description.data(),
+                              static_cast<DWORD>(description.size()), &cb))
+        return "";
+    const auto* c = reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(config.data());
+    const auto* d = reinterpret_cast<const SERVICE_DESCRIPTIONA*>(description.data());
+    char szLine[1024];
+    wsprintfA(szLine, "0x%lx %lu %lu %s %s %s %s", c->dwServiceType, c->dwStartType, c->dwErrorControl,
+              c->lpServiceStartName, c->lpDisplayName, c->lpBinaryPathName, d->lpDescription);
+    return szLine;
 }
 
 // Product versions of every installed package of Plugtrail.
@@ -95,39 +98,22 @@ protected:
     void TearDown() override
     {
         for (const char* pszName : {"higher", "current", "lower"}) Msiexec("/x", pszName);
-        RunTool("..\\Plugtrail.exe", "-silentuninstall");
         RemoveService("Plugtrail");
         RemoveSimulatedDevice(kStickId);
         DeleteIfPresent(kDeviceLog);
     }
 };
 
+const std::string kRegistration = std::string("0x10 2 1 LocalSystem Plugtrail \"") + kInstalledExe +
+                                  "\" Plugtrail; logs USB device arrivals and removals";
+
 TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButTheLog)
 {
     ASSERT_EQ(Msiexec("/i", "current"), 0u);
-    {
-        ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-        ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_QUERY_CONFIG));
-        ASSERT_TRUE(service);
-        std::vector<BYTE> buffer;
-        const QUERY_SERVICE_CONFIGA* pConfig = ReadConfig(service.get(), buffer);
-        ASSERT_NE(pConfig, nullptr);
-        EXPECT_EQ(pConfig->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-        EXPECT_EQ(pConfig->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
-        EXPECT_EQ(pConfig->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-        EXPECT_STREQ(pConfig->lpServiceStartName, "LocalSystem");
-        EXPECT_STREQ(pConfig->lpDisplayName, "Plugtrail");
-        // Quoted by the package's own custom action: Wine's installer writes it bare.
-        EXPECT_EQ(std::string(pConfig->lpBinaryPathName), std::string("\"") + kInstalledExe + "\"");
-        BYTE description[512] = {};
-        DWORD cb = 0;
-        ASSERT_TRUE(QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, description, sizeof(description), &cb));
-        EXPECT_STREQ(reinterpret_cast<SERVICE_DESCRIPTIONA*>(description)->lpDescription,
-                     "Plugtrail; logs USB device arrivals and removals");
-    }
+    // The path is quoted by the package's custom action: Wine's installer writes it bare.
+    EXPECT_EQ(Registration(), kRegistration);
     EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
     EXPECT_TRUE(KeyExists(kEventSourceKey));
-
     ASSERT_EQ(RunTool("usb_side.exe", std::string("plug \"") + kStickId +
                                           "\" USBSTOR \"SanDisk Cruzer Blade\" \"USB Mass Storage Device\" \"\" \"\""),
               0u);
@@ -139,7 +125,7 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
     ASSERT_EQ(Msiexec("/i", "higher"), 0u);
     EXPECT_EQ(InstalledVersions(), std::vector<std::string>{HIGHER_PACKAGE_VERSION});
     EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
-    EXPECT_EQ(ImagePath(), std::string("\"") + kInstalledExe + "\"");
+    EXPECT_EQ(Registration(), kRegistration);
 
     ASSERT_EQ(Msiexec("/x", "higher"), 0u);
     EXPECT_FALSE(ServiceExists("Plugtrail"));
@@ -152,10 +138,10 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
 TEST_F(Package, RefusesAServiceThatTheInstallOptionRegistered)
 {
     ASSERT_EQ(RunTool("..\\Plugtrail.exe", "-silentinstall"), 1u);
-    const std::string before = ImagePath();
+    const std::string before = Registration();
 
     EXPECT_EQ(Msiexec("/i", "current"), kInstallFailure);
-    EXPECT_EQ(ImagePath(), before);
+    EXPECT_EQ(Registration(), before);
     EXPECT_TRUE(InstalledVersions().empty());
     EXPECT_FALSE(FileExists(kInstalledExe));
 }
