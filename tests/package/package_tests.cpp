@@ -1,6 +1,7 @@
 // The x86 package under the prefix's Windows Installer (msiexec /qn): what it
 // registers, a simulated device reaching the log, an upgrade, a refused
-// downgrade, a refused install over an -Install service, and removal. The
+// downgrade and side-by-side rebuild, a refused install over an -Install
+// service, and removal. The
 // packages are built from the tested Plugtrail.exe (tests/CMakeLists.txt).
 #include <windows.h>
 
@@ -97,7 +98,7 @@ protected:
     // device of this test stays.
     void TearDown() override
     {
-        for (const char* pszName : {"higher", "current", "lower"}) Msiexec("/x", pszName);
+        for (const char* pszName : {"higher", "current", "lower", "rebuild"}) Msiexec("/x", pszName);
         RemoveService("Plugtrail");
         RemoveSimulatedDevice(kStickId);
         DeleteIfPresent(kDeviceLog);
@@ -120,6 +121,7 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
     EXPECT_NE(ReadWholeFile(kDeviceLog).find("USB storage device attached: 'SanDisk Cruzer Blade'"), std::string::npos);
 
     EXPECT_EQ(Msiexec("/i", "lower"), kInstallFailure);
+    EXPECT_NE(Msiexec("/i", "rebuild"), 0u);
     EXPECT_EQ(InstalledVersions(), std::vector<std::string>{PACKAGE_VERSION});
 
     ASSERT_EQ(Msiexec("/i", "higher"), 0u);
