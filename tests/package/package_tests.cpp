@@ -1,4 +1,5 @@
-// The x86 package under the prefix's Windows Installer (msiexec /qn): what it
+// The build's package (x86 or x64) under the prefix's Windows Installer
+// (msiexec /qn), installed into the prefix's Program Files: what it
 // registers, a simulated device reaching the log, an upgrade, a refused
 // downgrade and side-by-side rebuild, a refused install over an -Install
 // service, and removal. The
