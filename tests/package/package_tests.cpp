@@ -2,8 +2,8 @@
 // (msiexec /qn), installed into the prefix's Program Files: what it
 // registers, a simulated device reaching the log, an upgrade, a refused
 // downgrade and side-by-side rebuild, a refused install over an -Install
-// service, and removal. The
-// packages are built from the tested Plugtrail.exe (tests/CMakeLists.txt).
+// service, and removal. The packages are built from the tested Plugtrail.exe
+// (tests/CMakeLists.txt).
 #include <windows.h>
 
 #include <msi.h>
