@@ -12,7 +12,8 @@ std::string ExeDirectory()
 
 ChildProcess::ChildProcess(const std::string& exeName, const std::string& args)
 {
-    const std::string exe = ExeDirectory() + exeName;
+    const bool bAbsolute = exeName.size() > 1 && exeName[1] == ':';
+    const std::string exe = bAbsolute ? exeName : ExeDirectory() + exeName;
     std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
     std::vector<char> cmdLine(cmd.begin(), cmd.end());
     cmdLine.push_back('\0');

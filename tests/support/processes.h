@@ -9,6 +9,7 @@
 std::string ExeDirectory();
 
 // A started child process; waits for it (bounded) when it goes out of scope.
+// exeName is taken beside the test executable unless it is a full path.
 class ChildProcess {
 public:
     ChildProcess(const std::string& exeName, const std::string& args);

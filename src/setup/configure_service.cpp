@@ -1,0 +1,84 @@
+// The package's deferred custom action, run as LocalSystem right after the
+// installer has registered the service: it sets what the installer's own
+// service tables cannot, the same way -Install sets it.
+//  - The executable path in double quotes. How the installer writes the path
+//    is not documented (Wine's writes it bare), and a bare path with spaces
+//    could be taken for a shorter program path followed by arguments.
+//  - Recovery: restart after 5 s at the first failure and after 60 s at every
+//    later one; the failure count resets after a day.
+//  - From Windows Vista on: a non-zero exit code counts as a failure, and the
+//    service process keeps only the privilege it needs. Older Windows reject
+//    these two settings as unknown levels; that does not fail the install.
+// CustomActionData carries the installed executable's full path.
+#include <windows.h>
+
+#include <msiquery.h>
+
+#include "util/scoped_handle.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr char SERVICE_NAME[] = "Plugtrail";
+constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
+constexpr DWORD RESET_PERIOD_SECONDS = 86400;
+constexpr DWORD FIRST_RESTART_DELAY_MS = 5000;
+constexpr DWORD LATER_RESTART_DELAY_MS = 60000;
+// A double-NUL-terminated list; SeChangeNotifyPrivilege is always kept.
+constexpr wchar_t REQUIRED_PRIVILEGES[] = L"SeIncreaseWorkingSetPrivilege\0";
+
+// The Vista structures, which the headers declare only for Vista targets.
+struct FailureActionsFlag {
+    BOOL fFailureActionsOnNonCrashFailures;
+};
+struct RequiredPrivilegesInfoW {
+    LPWSTR pmszRequiredPrivileges;
+};
+
+// A setting that the running Windows does not know is no failure. These
+// two levels go through the wide function: the ANSI one converts only the
+// levels it knows, and Wine's knows neither of these.
+bool SetOptional(SC_HANDLE hService, DWORD dwLevel, void* pInfo)
+{
+    if (ChangeServiceConfig2W(hService, dwLevel, pInfo)) return true;
+    return GetLastError() == ERROR_INVALID_LEVEL;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE hInstall)
+{
+    char szPath[MAX_PATH];
+    DWORD cchPath = MAX_PATH;
+    if (MsiGetPropertyA(hInstall, "CustomActionData", szPath, &cchPath) != ERROR_SUCCESS || cchPath == 0)
+        return ERROR_INSTALL_FAILURE;
+    char szQuotedPath[QUOTED_PATH_SIZE];
+    FormatText(szQuotedPath, "\"%s\"", szPath);
+
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) return ERROR_INSTALL_FAILURE;
+    // Restart actions need the right to start the service.
+    ScopedServiceHandle service(OpenServiceA(scm.get(), SERVICE_NAME, SERVICE_CHANGE_CONFIG | SERVICE_START));
+    if (!service) return ERROR_INSTALL_FAILURE;
+
+    if (!ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, szQuotedPath,
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+        return ERROR_INSTALL_FAILURE;
+
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, FIRST_RESTART_DELAY_MS}, {SC_ACTION_RESTART, LATER_RESTART_DELAY_MS}};
+    SERVICE_FAILURE_ACTIONSA failureActions = {};
+    failureActions.dwResetPeriod = RESET_PERIOD_SECONDS;
+    failureActions.cActions = sizeof(actions) / sizeof(actions[0]);
+    failureActions.lpsaActions = actions;
+    if (!ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions))
+        return ERROR_INSTALL_FAILURE;
+
+    FailureActionsFlag flag = {TRUE};
+    wchar_t szPrivileges[sizeof(REQUIRED_PRIVILEGES) / sizeof(wchar_t)];
+    CopyMemory(szPrivileges, REQUIRED_PRIVILEGES, sizeof(REQUIRED_PRIVILEGES));
+    RequiredPrivilegesInfoW privileges = {szPrivileges};
+    if (!SetOptional(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ||
+        !SetOptional(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges))
+        return ERROR_INSTALL_FAILURE;
+    return ERROR_SUCCESS;
+}

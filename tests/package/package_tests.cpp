@@ -1,0 +1,152 @@
+// The build's package (x86 or x64) under the prefix's Windows Installer
+// (msiexec /qn), installed into the prefix's Program Files: what it
+// registers, a simulated device reaching the log, an upgrade, a refused
+// downgrade and side-by-side rebuild, a refused install over an -Install
+// service, and removal. The packages are built from the tested Plugtrail.exe
+// (tests/CMakeLists.txt).
+#include <windows.h>
+
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "service/scm_helpers.h"
+#include "support/processes.h"
+#include "support/simulated_usb.h"
+#include "support/test_files.h"
+#include "util/scoped_handle.h"
+
+namespace {
+
+constexpr char kDeviceLog[] = "C:\\_UsbDevices.log";
+constexpr char kInstalledExe[] = "C:\\Program Files\\Plugtrail\\Plugtrail.exe";
+constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
+constexpr char kUpgradeCode[] = "{4F963B87-D193-4232-9E62-2762E374AA2F}";
+constexpr char kStickId[] = "USB\\VID_0781&PID_5567\\4C53PKG1";
+constexpr DWORD kRunMs = 120000;
+constexpr DWORD kInstallFailure = 1603;
+
+std::string PackagePath(const char* pszName)
+{
+    return ExeDirectory() + "..\\packages\\" + pszName + ".msi";
+}
+
+DWORD RunTool(const std::string& exe, const std::string& args)
+{
+    ChildProcess child(exe, args);
+    return child.Started() ? child.Wait(kRunMs) : 0xFFFFFFFF;
+}
+
+DWORD Msiexec(const char* pszAction, const char* pszPackage)
+{
+    char szSystem[MAX_PATH];
+    GetSystemDirectoryA(szSystem, MAX_PATH);
+    return RunTool(std::string(szSystem) + "\\msiexec.exe",
+                   std::string(pszAction) + " \"" + PackagePath(pszPackage) + "\" /qn");
+}
+
+// The service's registration in one line, or an empty text when it is not
+// registered: type, start, error control, account, display name, path,
+// description.
+std::string Registration()
+{
+    ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_QUERY_CONFIG));
+    std::vector<BYTE> config(8192), description(1024);
+    DWORD cb = 0;
+    if (!service || !QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config.data()),
+                                         static_cast<DWORD>(config.size()), &cb) ||
+        !QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, description.data(),
+                              static_cast<DWORD>(description.size()), &cb))
+        return "";
+    const auto* c = reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(config.data());
+    const auto* d = reinterpret_cast<const SERVICE_DESCRIPTIONA*>(description.data());
+    char szLine[1024];
+    wsprintfA(szLine, "0x%lx %lu %lu %s %s %s %s", c->dwServiceType, c->dwStartType, c->dwErrorControl,
+              c->lpServiceStartName, c->lpDisplayName, c->lpBinaryPathName, d->lpDescription);
+    return szLine;
+}
+
+// Product versions of every installed package of Plugtrail.
+std::vector<std::string> InstalledVersions()
+{
+    std::vector<std::string> versions;
+    char szProduct[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsA(kUpgradeCode, 0, i, szProduct) == ERROR_SUCCESS; ++i) {
+        char szVersion[64] = "";
+        DWORD cch = sizeof(szVersion);
+        MsiGetProductInfoA(szProduct, INSTALLPROPERTY_VERSIONSTRING, szVersion, &cch);
+        versions.push_back(szVersion);
+    }
+    return versions;
+}
+
+bool KeyExists(const char* pszKey)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
+class Package : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteIfPresent(kDeviceLog); }
+    // The prefix is shared: whatever happened, no package, service or
+    // device of this test stays.
+    void TearDown() override
+    {
+        for (const char* pszName : {"higher", "current", "lower", "rebuild"}) Msiexec("/x", pszName);
+        RemoveService("Plugtrail");
+        RemoveSimulatedDevice(kStickId);
+        DeleteIfPresent(kDeviceLog);
+    }
+};
+
+const std::string kRegistration = std::string("0x10 2 1 LocalSystem Plugtrail \"") + kInstalledExe +
+                                  "\" Plugtrail; logs USB device arrivals and removals";
+
+TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButTheLog)
+{
+    ASSERT_EQ(Msiexec("/i", "current"), 0u);
+    // The path is quoted by the package's custom action: Wine's installer writes it bare.
+    EXPECT_EQ(Registration(), kRegistration);
+    EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    EXPECT_TRUE(KeyExists(kEventSourceKey));
+    ASSERT_EQ(RunTool("usb_side.exe", std::string("plug \"") + kStickId +
+                                          "\" USBSTOR \"SanDisk Cruzer Blade\" \"USB Mass Storage Device\" \"\" \"\""),
+              0u);
+    EXPECT_NE(ReadWholeFile(kDeviceLog).find("USB storage device attached: 'SanDisk Cruzer Blade'"), std::string::npos);
+
+    EXPECT_EQ(Msiexec("/i", "lower"), kInstallFailure);
+    EXPECT_NE(Msiexec("/i", "rebuild"), 0u);
+    EXPECT_EQ(InstalledVersions(), std::vector<std::string>{PACKAGE_VERSION});
+
+    ASSERT_EQ(Msiexec("/i", "higher"), 0u);
+    EXPECT_EQ(InstalledVersions(), std::vector<std::string>{HIGHER_PACKAGE_VERSION});
+    EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    EXPECT_EQ(Registration(), kRegistration);
+
+    ASSERT_EQ(Msiexec("/x", "higher"), 0u);
+    EXPECT_FALSE(ServiceExists("Plugtrail"));
+    EXPECT_FALSE(FileExists(kInstalledExe));
+    EXPECT_FALSE(KeyExists(kEventSourceKey));
+    EXPECT_TRUE(InstalledVersions().empty());
+    EXPECT_NE(ReadWholeFile(kDeviceLog).find("attached"), std::string::npos);
+}
+
+TEST_F(Package, RefusesAServiceThatTheInstallOptionRegistered)
+{
+    ASSERT_EQ(RunTool("..\\Plugtrail.exe", "-silentinstall"), 1u);
+    const std::string before = Registration();
+
+    EXPECT_EQ(Msiexec("/i", "current"), kInstallFailure);
+    EXPECT_EQ(Registration(), before);
+    EXPECT_TRUE(InstalledVersions().empty());
+    EXPECT_FALSE(FileExists(kInstalledExe));
+}
+
+}  // namespace
