@@ -7,17 +7,10 @@
 #include <cstddef>
 
 #include "log/trace.h"
+#include "service/service_recovery.h"
 
 constexpr size_t SERVICE_NAME_SIZE = 256;
 
-// Recovery that Install configures: a restart after each failure, sooner
-// after the first; the count of failures starts again after a day.
-constexpr size_t RECOVERY_ACTION_COUNT = 2;
-extern const DWORD kRecoveryRestartDelaysMs[RECOVERY_ACTION_COUNT];
-constexpr DWORD RECOVERY_RESET_SECONDS = 24 * 60 * 60;
-// The privileges the service keeps on Vista and later, as a multi-string
-// (each name ends with a zero, the list with one more).
-extern const char kServiceRequiredPrivileges[];
 
 class CService {
 public:

@@ -15,10 +15,7 @@ constexpr DWORD SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS;
 // taken for a shorter program path followed by arguments.
 constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
 
-// Vista's configuration levels; the headers declare them only for Vista builds.
-struct FailureActionsFlag {
-    BOOL fFailureActionsOnNonCrashFailures;
-};
+// Vista's configuration level; the headers declare it only for Vista builds.
 struct RequiredPrivilegesInfo {
     LPSTR pmszRequiredPrivileges;
 };
@@ -38,11 +35,7 @@ void ChangeConfig(SC_HANDLE hService, DWORD dwLevel, void* pInfo)
 void ConfigureRecoveryAndPrivileges(SC_HANDLE hService)
 {
     SC_ACTION actions[RECOVERY_ACTION_COUNT];
-    for (size_t i = 0; i < RECOVERY_ACTION_COUNT; ++i) actions[i] = {SC_ACTION_RESTART, kRecoveryRestartDelaysMs[i]};
-    SERVICE_FAILURE_ACTIONSA failureActions = {};
-    failureActions.dwResetPeriod = RECOVERY_RESET_SECONDS;
-    failureActions.cActions = RECOVERY_ACTION_COUNT;
-    failureActions.lpsaActions = actions;
+    SERVICE_FAILURE_ACTIONSA failureActions = RecoveryFailureActions(actions);
     ChangeConfig(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions);
 
     FailureActionsFlag flag = {TRUE};
@@ -53,21 +46,6 @@ void ConfigureRecoveryAndPrivileges(SC_HANDLE hService)
 }
 
 }  // namespace
-
-// The SCM applies the last action to every failure after the second.
-const DWORD kRecoveryRestartDelaysMs[RECOVERY_ACTION_COUNT] = {5000, 60000};
-
-// What the service calls and what each needs, on Vista and later (where the
-// list applies; XP ignores it):
-// - SetProcessWorkingSetSize with a 512 KiB minimum, above the default of 50
-//   pages: SeIncreaseWorkingSetPrivilege.
-// - SetThreadPriority(THREAD_PRIORITY_HIGHEST) within the normal priority
-//   class, the device log (CreateFileA in C:\, with an owner that SYSTEM's
-//   token may assign), SetupDi reads, the window, device notifications,
-//   the event log and the SCM's status reports: none.
-// - SeChangeNotifyPrivilege (traversing folders) is never removed, so it
-//   need not be listed.
-const char kServiceRequiredPrivileges[] = "SeIncreaseWorkingSetPrivilege\0";
 
 BOOL CService::IsInstalled()
 {

@@ -14,6 +14,7 @@
 
 #include <msiquery.h>
 
+#include "service/service_recovery.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
 
@@ -21,16 +22,9 @@ namespace {
 
 constexpr char SERVICE_NAME[] = "Plugtrail";
 constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
-constexpr DWORD RESET_PERIOD_SECONDS = 86400;
-constexpr DWORD FIRST_RESTART_DELAY_MS = 5000;
-constexpr DWORD LATER_RESTART_DELAY_MS = 60000;
-// A double-NUL-terminated list; SeChangeNotifyPrivilege is always kept.
-constexpr wchar_t REQUIRED_PRIVILEGES[] = L"SeIncreaseWorkingSetPrivilege\0";
+constexpr size_t PRIVILEGES_CHARS = sizeof kServiceRequiredPrivileges;
 
-// The Vista structures, which the headers declare only for Vista targets.
-struct FailureActionsFlag {
-    BOOL fFailureActionsOnNonCrashFailures;
-};
+// The Vista structure, which the headers declare only for Vista targets.
 struct RequiredPrivilegesInfoW {
     LPWSTR pmszRequiredPrivileges;
 };
@@ -65,17 +59,15 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE hInst
                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
         return ERROR_INSTALL_FAILURE;
 
-    SC_ACTION actions[] = {{SC_ACTION_RESTART, FIRST_RESTART_DELAY_MS}, {SC_ACTION_RESTART, LATER_RESTART_DELAY_MS}};
-    SERVICE_FAILURE_ACTIONSA failureActions = {};
-    failureActions.dwResetPeriod = RESET_PERIOD_SECONDS;
-    failureActions.cActions = sizeof(actions) / sizeof(actions[0]);
-    failureActions.lpsaActions = actions;
+    SC_ACTION actions[RECOVERY_ACTION_COUNT];
+    SERVICE_FAILURE_ACTIONSA failureActions = RecoveryFailureActions(actions);
     if (!ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions))
         return ERROR_INSTALL_FAILURE;
 
     FailureActionsFlag flag = {TRUE};
-    wchar_t szPrivileges[sizeof(REQUIRED_PRIVILEGES) / sizeof(wchar_t)];
-    CopyMemory(szPrivileges, REQUIRED_PRIVILEGES, sizeof(REQUIRED_PRIVILEGES));
+    // The names are ASCII: widened character by character, zeros included.
+    wchar_t szPrivileges[PRIVILEGES_CHARS];
+    for (size_t i = 0; i < PRIVILEGES_CHARS; ++i) szPrivileges[i] = static_cast<wchar_t>(kServiceRequiredPrivileges[i]);
     RequiredPrivilegesInfoW privileges = {szPrivileges};
     if (!SetOptional(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ||
         !SetOptional(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges))
