@@ -140,6 +140,20 @@ void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&sz
     }
 }
 
+// The device's instance ID as the system spells it; anything short of the
+// whole ID leaves out as it was.
+void ReadInstanceId(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&out)[DEVICE_ID_SIZE])
+{
+    char buffer[DEVICE_ID_SIZE];
+    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, &devInfoData, buffer, sizeof buffer, nullptr)) {
+        const DWORD dwError = GetLastError();
+        Trace(1, "SetupDiGetDeviceInstanceIdA failed, error %lu", dwError);
+        return;
+    }
+    buffer[DEVICE_ID_SIZE - 1] = '\0';
+    CopyText(out, buffer);
+}
+
 // One device's fields, empty until read.
 struct DeviceFields {
     char szService[DEVINFO_TEXT_SIZE] = "";
@@ -147,6 +161,7 @@ struct DeviceFields {
     char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
     char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
     char szMfg[DEVINFO_TEXT_SIZE] = "";
+    char szInstanceId[DEVICE_ID_SIZE] = "";
 };
 
 }  // namespace
@@ -158,6 +173,19 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
                    char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
                    char (&szMfg)[DEVINFO_TEXT_SIZE])
 {
+    char szInstanceId[DEVICE_ID_SIZE] = "";
+    return GetDeviceInfo(pClassGuid, pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
+                         szInstanceId);
+}
+
+bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
+                   char (&szService)[DEVINFO_TEXT_SIZE],
+                   char (&szTypeName)[DEVINFO_TYPENAME_SIZE],
+                   char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
+                   char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
+                   char (&szMfg)[DEVINFO_TEXT_SIZE],
+                   char (&szInstanceId)[DEVICE_ID_SIZE])
+{
     ScopedDevInfoList devInfo(
         SetupDiGetClassDevsA(pClassGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!devInfo) {
@@ -168,8 +196,8 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
 
     // The caller's path is compared lower-cased, as the details are.
     SP_DEVINFO_DATA devInfoData;
-    const bool bFound =
-        ForEachPresentInterface(devInfo.get(), pClassGuid, true, [&](const char* pszPath, SP_DEVINFO_DATA& found) {
+    const bool bFound = ForEachPresentInterface(
+        devInfo.get(), pClassGuid, true, [&](const char* pszPath, const SP_DEVINFO_DATA& found) {
             LowerAsciiInPlace(pszDevicePath);
             if (std::strcmp(pszPath, pszDevicePath) != 0) return false;
             devInfoData = found;
@@ -178,6 +206,7 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
     if (!bFound) return false;
 
     ReadDeviceFields(devInfo.get(), devInfoData, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
+    ReadInstanceId(devInfo.get(), devInfoData, szInstanceId);
     return true;
 }
 
@@ -196,8 +225,10 @@ void SeedDeviceStore(CDeviceInfoStore& store)
                                 DeviceFields fields;
                                 ReadDeviceFields(devInfo.get(), devInfoData, fields.szService, fields.szTypeName,
                                                  fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+                                ReadInstanceId(devInfo.get(), devInfoData, fields.szInstanceId);
                                 // A full store leaves the rest unknown, as it does for arrivals.
                                 return !store.SeedVolume(pszPath, fields.szService, fields.szTypeName,
-                                                         fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+                                                         fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
+                                                         fields.szInstanceId);
                             });
 }
