@@ -47,6 +47,31 @@ RunResult RunPlugtrail(const std::string& args)
     return ::testing::AssertionSuccess();
 }
 
+constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
+
+// The event source's registration as "type:value", or "" when the key is missing.
+std::string EventSourceValue(const char* pszName)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) return "";
+    BYTE data[MAX_PATH + 1] = {};
+    DWORD cbData = MAX_PATH;
+    DWORD dwType = REG_NONE;
+    const LONG lError = RegQueryValueExA(hKey, pszName, nullptr, &dwType, data, &cbData);
+    RegCloseKey(hKey);
+    if (lError != ERROR_SUCCESS) return "<error " + std::to_string(lError) + ">";
+    if (dwType == REG_DWORD) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
+    return (dwType == REG_EXPAND_SZ ? "expand_sz:" : "type " + std::to_string(dwType) + ":") +
+           std::string(reinterpret_cast<char*>(data));
+}
+
+std::string FullPath(const std::string& path)
+{
+    char szFull[MAX_PATH];
+    const DWORD cch = GetFullPathNameA(path.c_str(), MAX_PATH, szFull, nullptr);
+    return cch > 0 && cch < MAX_PATH ? szFull : path;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override { RemoveService(kService); }
@@ -94,6 +119,9 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(OneBox(run, "Service installed and started", kService, BoxIcon::Information));
     EXPECT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
+    // The event source is registered with the installed executable's messages.
+    EXPECT_EQ("expand_sz:" + FullPath(ExeDirectory() + kExe), EventSourceValue("EventMessageFile"));
+    EXPECT_EQ("dword:7", EventSourceValue("TypesSupported"));
 
     run = RunPlugtrail("-install");
     EXPECT_EQ(1u, run.exitCode);
@@ -103,6 +131,7 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(OneBox(run, "Service uninstalled", kService, BoxIcon::Information));
     EXPECT_FALSE(ServiceExists(kService));
+    EXPECT_EQ("", EventSourceValue("EventMessageFile")) << "the event source is removed with the service";
 
     run = RunPlugtrail("/uninstall");
     EXPECT_EQ(1u, run.exitCode);
