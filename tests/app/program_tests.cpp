@@ -49,27 +49,17 @@ RunResult RunPlugtrail(const std::string& args)
 
 constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
 
-// The event source's registration as "type:value", or "" when the key is missing.
+// A value of the event source's registration as "TYPE:VALUE"; "" without the key.
 std::string EventSourceValue(const char* pszName)
 {
     HKEY hKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) return "";
-    BYTE data[MAX_PATH + 1] = {};
-    DWORD cbData = MAX_PATH;
-    DWORD dwType = REG_NONE;
-    const LONG lError = RegQueryValueExA(hKey, pszName, nullptr, &dwType, data, &cbData);
+    char data[MAX_PATH + 1] = {};
+    DWORD cbData = MAX_PATH, dwType = REG_NONE;
+    RegQueryValueExA(hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(data), &cbData);
     RegCloseKey(hKey);
-    if (lError != ERROR_SUCCESS) return "<error " + std::to_string(lError) + ">";
-    if (dwType == REG_DWORD) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
-    return (dwType == REG_EXPAND_SZ ? "expand_sz:" : "type " + std::to_string(dwType) + ":") +
-           std::string(reinterpret_cast<char*>(data));
-}
-
-std::string FullPath(const std::string& path)
-{
-    char szFull[MAX_PATH];
-    const DWORD cch = GetFullPathNameA(path.c_str(), MAX_PATH, szFull, nullptr);
-    return cch > 0 && cch < MAX_PATH ? szFull : path;
+    return std::to_string(dwType) + ":" +
+           (dwType == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data)) : std::string(data));
 }
 
 class ProgramTest : public ::testing::Test {
@@ -120,8 +110,10 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_TRUE(OneBox(run, "Service installed and started", kService, BoxIcon::Information));
     EXPECT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
     // The event source is registered with the installed executable's messages.
-    EXPECT_EQ("expand_sz:" + FullPath(ExeDirectory() + kExe), EventSourceValue("EventMessageFile"));
-    EXPECT_EQ("dword:7", EventSourceValue("TypesSupported"));
+    char szExe[MAX_PATH];
+    ASSERT_NE(0u, GetFullPathNameA((ExeDirectory() + kExe).c_str(), MAX_PATH, szExe, nullptr));
+    EXPECT_EQ("2:" + std::string(szExe), EventSourceValue("EventMessageFile")) << "REG_EXPAND_SZ";
+    EXPECT_EQ("4:7", EventSourceValue("TypesSupported")) << "REG_DWORD";
 
     run = RunPlugtrail("-install");
     EXPECT_EQ(1u, run.exitCode);

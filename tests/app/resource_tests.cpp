@@ -211,8 +211,8 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
         "\r\nVendor ID: 0781\r\nProduct ID: 5567\r\nSerial number: 4C530001";
     EXPECT_EQ(EventMessage(module.get(), 100, device), "USB device attached." + fields);
     EXPECT_EQ(EventMessage(module.get(), 101, device), "USB device removed." + fields);
-    EXPECT_EQ(EventMessage(module.get(), 102, {"12"}).rfind("Device log lines were lost.\r\n\r\nLines lost: 12\r\n", 0),
-              0u);
+    const std::string lost = EventMessage(module.get(), 102, {"12"});
+    EXPECT_EQ(0u, lost.rfind("Device log lines were lost.\r\n\r\nLines lost: 12\r\n", 0)) << lost;
 }
 
 }  // namespace
