@@ -88,8 +88,8 @@ void ReportDeviceLine(DWORD dwEventId, const char* pszTypeName, const char* pszF
     UsbIdentity identity;
     ParseUsbIdentity(pszInstanceId, identity);
     const char* const apszStrings[DEVICE_EVENT_STRINGS] = {
-        pszTypeName,           pszFriendlyName,          pszDeviceDesc, pszMfg, pszInstanceId, identity.szVendorId,
-        identity.szProductId, identity.szSerial};
+        pszTypeName,   pszFriendlyName,     pszDeviceDesc,        pszMfg,
+        pszInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};
     ReportDeviceEvent(dwEventId, apszStrings);
 }
 
