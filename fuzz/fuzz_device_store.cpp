@@ -1,5 +1,6 @@
 // Drives the device store with arbitrary adds, finds and removes of paths of
-// any length, checking it against a simple model of which paths are stored.
+// any length, checking it against a simple model of which paths are stored;
+// each path is also read as an interface path and as an instance ID.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/device_identity.h"
 #include "device/device_store.h"
 #include "util/text.h"
 
@@ -37,13 +39,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (c != '\0') path.push_back(c);
         }
         const std::string stored = path.substr(0, DEVICE_PATH_SIZE - 1);
+
+        char szInstanceId[DEVICE_ID_SIZE];
+        InstanceIdFromInterfacePath(path.c_str(), szInstanceId);
+        if (std::strchr(szInstanceId, '#') != nullptr) std::abort();
+        UsbIdentity identity;
+        ParseUsbIdentity(path.c_str(), identity);
+        if (std::strchr(identity.szSerial, '&') != nullptr || std::strlen(identity.szVendorId) % 4 != 0) std::abort();
         switch (op % 3) {
         case 0: {
             int free = -1;
             for (int i = 0; i < DEVICE_STORE_SLOTS && free < 0; ++i)
                 if (model[i].empty()) free = i;
             const bool added = store->AddVolume(path.c_str(), path.c_str(), path.c_str(), path.c_str(),
-                                                path.c_str(), path.c_str());
+                                                path.c_str(), path.c_str(), path.c_str());
             if (added != (free >= 0)) std::abort();
             if (added && !stored.empty()) model[free] = stored;
             if (added && stored.empty()) { /* an empty path leaves the slot free */ }

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "device/device_identity.h"
 #include "device/device_info.h"
+#include "log/event_log.h"
 #include "log/log.h"
 #include "util/text.h"
 
@@ -76,6 +78,19 @@ void TraceMediaEvent(DEV_BROADCAST_HDR* pHdr)
 void TraceOtherEvent(WPARAM wParam)
 {
     Trace(1, "DBT_DEVICEARRIVAL wParam=%08X", static_cast<unsigned>(wParam));
+}
+
+// The event beside a device log line: the line's four fields, then the
+// device's identity.
+void ReportDeviceLine(DWORD dwEventId, const char* pszTypeName, const char* pszFriendlyName,
+                      const char* pszDeviceDesc, const char* pszMfg, const char* pszInstanceId)
+{
+    UsbIdentity identity;
+    ParseUsbIdentity(pszInstanceId, identity);
+    const char* const apszStrings[DEVICE_EVENT_STRINGS] = {
+        pszTypeName,   pszFriendlyName,     pszDeviceDesc,        pszMfg,
+        pszInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};
+    ReportDeviceEvent(dwEventId, apszStrings);
 }
 
 }  // namespace
@@ -162,12 +177,20 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
         char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
         char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
         char szMfg[DEVINFO_TEXT_SIZE] = "";
-        if (GetDeviceInfo(&classGuid, pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg) &&
+        // What the path names, before the lookup lower-cases it; a device the
+        // lookup finds gives its own ID instead.
+        char szInstanceId[DEVICE_ID_SIZE];
+        InstanceIdFromInterfacePath(pszDevicePath, szInstanceId);
+        if (GetDeviceInfo(&classGuid, pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
+                          szInstanceId) &&
             pDeviceStore != nullptr)
-            pDeviceStore->AddVolume(pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
+            pDeviceStore->AddVolume(pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
+                                    szInstanceId);
         Trace(1, "service=%s", szService);
-        if (std::strcmp(szService, SILENT_SERVICE) != 0)
+        if (std::strcmp(szService, SILENT_SERVICE) != 0) {
             LogDevice(DEVICE_LOG_FORMAT, szTypeName, "attached", szFriendlyName, szDeviceDesc, szMfg);
+            ReportDeviceLine(EVENT_DEVICE_ATTACHED, szTypeName, szFriendlyName, szDeviceDesc, szMfg, szInstanceId);
+        }
         return;
     }
 
@@ -176,8 +199,11 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
     if (index < 0) return;
     const DeviceRecord& record = pDeviceStore->Record(index);
     Trace(1, "service=%s", record.szService);
-    if (std::strcmp(record.szService, SILENT_SERVICE) != 0)
+    if (std::strcmp(record.szService, SILENT_SERVICE) != 0) {
         LogDevice(DEVICE_LOG_FORMAT, record.szTypeName, "removed", record.szFriendlyName, record.szDeviceDesc,
                   record.szMfg);
+        ReportDeviceLine(EVENT_DEVICE_REMOVED, record.szTypeName, record.szFriendlyName, record.szDeviceDesc,
+                         record.szMfg, record.szInstanceId);
+    }
     pDeviceStore->RemoveVolume(index);
 }

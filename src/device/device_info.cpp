@@ -143,6 +143,20 @@ void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&sz
     }
 }
 
+// The device's instance ID as the system spells it; anything short of the
+// whole ID leaves out as it was.
+void ReadInstanceId(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&out)[DEVICE_ID_SIZE])
+{
+    char buffer[DEVICE_ID_SIZE];
+    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, &devInfoData, buffer, sizeof buffer, nullptr)) {
+        const DWORD dwError = GetLastError();
+        Trace(1, "SetupDiGetDeviceInstanceIdA failed, error %lu", dwError);
+        return;
+    }
+    buffer[DEVICE_ID_SIZE - 1] = '\0';
+    CopyText(out, buffer);
+}
+
 // One device's fields, empty until read.
 struct DeviceFields {
     char szService[DEVINFO_TEXT_SIZE] = "";
@@ -150,6 +164,7 @@ struct DeviceFields {
     char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
     char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
     char szMfg[DEVINFO_TEXT_SIZE] = "";
+    char szInstanceId[DEVICE_ID_SIZE] = "";
 };
 
 }  // namespace
@@ -160,6 +175,19 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
                    char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
                    char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
                    char (&szMfg)[DEVINFO_TEXT_SIZE])
+{
+    char szInstanceId[DEVICE_ID_SIZE] = "";
+    return GetDeviceInfo(pClassGuid, pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
+                         szInstanceId);
+}
+
+bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
+                   char (&szService)[DEVINFO_TEXT_SIZE],
+                   char (&szTypeName)[DEVINFO_TYPENAME_SIZE],
+                   char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
+                   char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
+                   char (&szMfg)[DEVINFO_TEXT_SIZE],
+                   char (&szInstanceId)[DEVICE_ID_SIZE])
 {
     ScopedDevInfoList devInfo(
         SetupDiGetClassDevsA(pClassGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
@@ -181,6 +209,7 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
     if (!bFound) return false;
 
     ReadDeviceFields(devInfo.get(), devInfoData, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
+    ReadInstanceId(devInfo.get(), devInfoData, szInstanceId);
     return true;
 }
 
@@ -199,8 +228,10 @@ void SeedDeviceStore(CDeviceInfoStore& store)
                                 DeviceFields fields;
                                 ReadDeviceFields(devInfo.get(), devInfoData, fields.szService, fields.szTypeName,
                                                  fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+                                ReadInstanceId(devInfo.get(), devInfoData, fields.szInstanceId);
                                 // A full store leaves the rest unknown, as it does for arrivals.
                                 return !store.SeedVolume(pszPath, fields.szService, fields.szTypeName,
-                                                         fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+                                                         fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
+                                                         fields.szInstanceId);
                             });
 }

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "device/device_identity.h"
+
 constexpr size_t DEVINFO_TEXT_SIZE = 260;  // service, friendly name, description, manufacturer
 constexpr size_t DEVINFO_TYPENAME_SIZE = 32;
 constexpr size_t SERVICE_TYPE_FIELD_SIZE = 16;
@@ -35,6 +37,16 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
                    char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
                    char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
                    char (&szMfg)[DEVINFO_TEXT_SIZE]);
+// The same, and the found device's instance ID, with its case, into
+// szInstanceId; that output too is left as it was when the device is not
+// found or the system cannot tell its ID.
+bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
+                   char (&szService)[DEVINFO_TEXT_SIZE],
+                   char (&szTypeName)[DEVINFO_TYPENAME_SIZE],
+                   char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
+                   char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
+                   char (&szMfg)[DEVINFO_TEXT_SIZE],
+                   char (&szInstanceId)[DEVICE_ID_SIZE]);
 
 // Stores every present USB device interface as an arrival's lookup would
 // store it, and writes no line: a device that was in before the start is

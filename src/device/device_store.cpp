@@ -13,19 +13,22 @@ CDeviceInfoStore::CDeviceInfoStore()
 }
 
 bool CDeviceInfoStore::AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                                 const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg)
+                                 const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
+                                 const char* pszInstanceId)
 {
-    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, false);
+    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, pszInstanceId, false);
 }
 
 bool CDeviceInfoStore::SeedVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                                  const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg)
+                                  const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
+                                  const char* pszInstanceId)
 {
-    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, true);
+    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, pszInstanceId, true);
 }
 
 bool CDeviceInfoStore::Store(const char* pszPath, const char* pszService, const char* pszTypeName,
-                             const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg, bool bSeeded)
+                             const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
+                             const char* pszInstanceId, bool bSeeded)
 {
     Trace(3, "CDeviceInfoStore::AddVolume(%s)", pszPath);
     int index = FindSeeded(pszPath);
@@ -41,6 +44,7 @@ bool CDeviceInfoStore::Store(const char* pszPath, const char* pszService, const 
     CopyText(record.szFriendlyName, pszFriendlyName);
     CopyText(record.szDeviceDesc, pszDeviceDesc);
     CopyText(record.szMfg, pszMfg);
+    CopyText(record.szInstanceId, pszInstanceId);
     record.bSeeded = bSeeded;
     return true;
 }

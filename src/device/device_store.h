@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "device/device_identity.h"
+
 constexpr int DEVICE_STORE_SLOTS = 200;
 constexpr size_t DEVICE_PATH_SIZE = 260;  // MAX_PATH
 constexpr size_t RECORD_SERVICE_SIZE = 32;
@@ -18,6 +20,7 @@ struct DeviceRecord {
     char szFriendlyName[RECORD_TEXT_SIZE];
     char szDeviceDesc[RECORD_TEXT_SIZE];
     char szMfg[RECORD_TEXT_SIZE];
+    char szInstanceId[DEVICE_ID_SIZE];  // for the removal's event: the device can no longer be asked
     bool bSeeded;  // found present at start rather than announced by an arrival
 };
 
@@ -28,12 +31,14 @@ public:
     // Stores the strings in the lowest free slot, cutting each to its field.
     // False, storing nothing, when every slot is in use.
     bool AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                   const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg);
+                   const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
+                   const char* pszInstanceId = "");
     // Stores a device found present at start. The first arrival of the same
     // path takes this record over instead of a second slot: the system may
     // announce a device that was already there when the window registered.
     bool SeedVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                    const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg);
+                    const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
+                    const char* pszInstanceId = "");
     // Clears the whole slot, freeing it.
     void RemoveVolume(int index);
     // Lowest free index, or -1.
@@ -45,7 +50,7 @@ public:
 
 private:
     bool Store(const char* pszPath, const char* pszService, const char* pszTypeName, const char* pszFriendlyName,
-               const char* pszDeviceDesc, const char* pszMfg, bool bSeeded);
+               const char* pszDeviceDesc, const char* pszMfg, const char* pszInstanceId, bool bSeeded);
     int FindSeeded(const char* pszPath) const;
 
     DeviceRecord m_records[DEVICE_STORE_SLOTS];

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 
+#include "log/event_log.h"
 #include "log/log_backlog.h"
 #include "log/log_line.h"
 #include "util/scoped_handle.h"
@@ -117,14 +118,16 @@ void BuildDatedLine(char (&szLine)[N], const char* pszMessage)
 }
 
 // The one line that tells how many lines the backlog could not hold, dated
-// when it is written.
+// when it is written; the Application log gets the same count beside it.
 bool WriteLossLine(unsigned long lost)
 {
     char szMessage[LOG_MESSAGE_SIZE];
     FormatText(szMessage, "Plugtrail: %lu device log lines lost while the log could not be written", lost);
     char szLine[LOG_LINE_SIZE];
     BuildDatedLine(szLine, szMessage);
-    return TryAppend(DEVICE_LOG_PATH, szLine) == AppendResult::Written;
+    if (TryAppend(DEVICE_LOG_PATH, szLine) != AppendResult::Written) return false;
+    ReportLostLines(lost);
+    return true;
 }
 
 // Writes the waiting lines, oldest first, then the count of those that did

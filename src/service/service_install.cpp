@@ -2,6 +2,7 @@
 // operation opens its SCM handles and closes them before it returns.
 #include "service/service.h"
 
+#include "log/event_log.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
 
@@ -104,6 +105,7 @@ BOOL CService::Install(BOOL bShowMessages)
         say("Couldn't create service", MB_ICONINFORMATION);
         return 0;
     }
+    RegisterEventLogSource(szModule);
 
     SERVICE_DESCRIPTIONA description = {const_cast<char*>(SERVICE_DESCRIPTION_TEXT)};
     ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
@@ -164,6 +166,7 @@ BOOL CService::Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages)
     service.reset();
     scm.reset();
     if (bDeleted) {
+        RemoveEventLogSource();
         say("Service uninstalled", szServiceName, MB_ICONINFORMATION);
         return 1;
     }

@@ -47,6 +47,21 @@ RunResult RunPlugtrail(const std::string& args)
     return ::testing::AssertionSuccess();
 }
 
+constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
+
+// A value of the event source's registration as "TYPE:VALUE"; "" without the key.
+std::string EventSourceValue(const char* pszName)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) return "";
+    char data[MAX_PATH + 1] = {};
+    DWORD cbData = MAX_PATH, dwType = REG_NONE;
+    RegQueryValueExA(hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(data), &cbData);
+    RegCloseKey(hKey);
+    return std::to_string(dwType) + ":" +
+           (dwType == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data)) : std::string(data));
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override { RemoveService(kService); }
@@ -94,6 +109,11 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(OneBox(run, "Service installed and started", kService, BoxIcon::Information));
     EXPECT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
+    // The event source is registered with the installed executable's messages.
+    char szExe[MAX_PATH];
+    ASSERT_NE(0u, GetFullPathNameA((ExeDirectory() + kExe).c_str(), MAX_PATH, szExe, nullptr));
+    EXPECT_EQ("2:" + std::string(szExe), EventSourceValue("EventMessageFile")) << "REG_EXPAND_SZ";
+    EXPECT_EQ("4:7", EventSourceValue("TypesSupported")) << "REG_DWORD";
 
     run = RunPlugtrail("-install");
     EXPECT_EQ(1u, run.exitCode);
@@ -103,6 +123,7 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(OneBox(run, "Service uninstalled", kService, BoxIcon::Information));
     EXPECT_FALSE(ServiceExists(kService));
+    EXPECT_EQ("", EventSourceValue("EventMessageFile")) << "the event source is removed with the service";
 
     run = RunPlugtrail("/uninstall");
     EXPECT_EQ(1u, run.exitCode);

@@ -1,6 +1,6 @@
 // The resources of the built Plugtrail.exe, read back through the system's
-// own resource and version APIs: the icon group and its images, and the
-// German version information.
+// own resource, version and message APIs: the icon group and its images, the
+// German version information and the event log's English messages.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -184,6 +184,35 @@ TEST(Resources, VersionInformationIsGermanWithVersion0011)
     EXPECT_EQ(VersionString(info, "FileVersion"), "0.0.1.1");
     EXPECT_EQ(VersionString(info, "ProductVersion"), "0.0.1.1");
     EXPECT_EQ(VersionString(info, "OriginalFilename"), "Plugtrail.exe");
+}
+
+// A message of the table, formatted with the inserts as Event Viewer does.
+std::string EventMessage(HMODULE hModule, DWORD dwId, const std::vector<const char*>& inserts)
+{
+    std::vector<DWORD_PTR> args;
+    for (const char* pszInsert : inserts) args.push_back(reinterpret_cast<DWORD_PTR>(pszInsert));
+    char szText[2048];
+    const DWORD cch = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, hModule, dwId,
+                                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), szText, sizeof szText,
+                                     reinterpret_cast<va_list*>(args.data()));
+    return cch == 0 ? "<error " + std::to_string(GetLastError()) + ">" : std::string(szText, cch);
+}
+
+TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
+{
+    DataModule module(PlugtrailPath());
+    ASSERT_NE(module.get(), nullptr) << "LoadLibraryExA error " << GetLastError();
+    const std::vector<const char*> device = {"USB storage", "SanDisk Cruzer Blade", "USB Mass Storage Device",
+                                             "Compatible USB storage device", "USB\\VID_0781&PID_5567\\4C530001",
+                                             "0781", "5567", "4C530001"};
+    const std::string fields =
+        "\r\n\r\nType: USB storage\r\nFriendly name: SanDisk Cruzer Blade\r\nDescription: USB Mass Storage Device"
+        "\r\nManufacturer: Compatible USB storage device\r\nInstance ID: USB\\VID_0781&PID_5567\\4C530001"
+        "\r\nVendor ID: 0781\r\nProduct ID: 5567\r\nSerial number: 4C530001";
+    EXPECT_EQ(EventMessage(module.get(), 100, device), "USB device attached." + fields);
+    EXPECT_EQ(EventMessage(module.get(), 101, device), "USB device removed." + fields);
+    const std::string lost = EventMessage(module.get(), 102, {"12"});
+    EXPECT_EQ(0u, lost.rfind("Device log lines were lost.\r\n\r\nLines lost: 12\r\n", 0)) << lost;
 }
 
 }  // namespace

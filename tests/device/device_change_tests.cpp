@@ -185,6 +185,15 @@ TEST_F(DeviceChangeTest, TheSeedStoresWhatFitsSilentlyAndTheRemovalsOfThoseAreLo
     SeedDeviceStore(*m_store);
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout()) << "no enumeration report";
     EXPECT_EQ(DEVICE_STORE_SLOTS, InUse());
+    // A seeded record keeps its device's instance ID for the removal's event.
+    int withId = 0;
+    for (int i = 0; i < 2; ++i) {
+        const int index = m_store->FindVolume(present[i]->InterfacePath().c_str());
+        if (index < 0) continue;
+        EXPECT_EQ("USB\\VID_0781&PID_5567\\SEED" + std::to_string(i), m_store->Record(index).szInstanceId);
+        ++withId;
+    }
+    EXPECT_GT(withId, 0);
 
     for (const auto& device : present) Remove(device->BroadcastPath());
     EXPECT_EQ(Messages(DEVICE_STORE_SLOTS, kStickRemoved), LoggedMessages()) << "one device found no slot";

@@ -15,6 +15,7 @@ struct Lookup {
     char friendlyName[DEVINFO_TEXT_SIZE] = "";
     char deviceDesc[DEVINFO_TEXT_SIZE] = "";
     char mfg[DEVINFO_TEXT_SIZE] = "";
+    char instanceId[DEVICE_ID_SIZE] = "";
     std::string report;  // what the lookup printed
 };
 
@@ -24,7 +25,8 @@ Lookup LookUp(const std::string& path, const GUID& classGuid = kUsbDeviceInterfa
     char buffer[DEVINFO_TEXT_SIZE + 64] = "";
     path.copy(buffer, sizeof buffer - 1);
     ::testing::internal::CaptureStdout();
-    r.found = GetDeviceInfo(&classGuid, buffer, r.service, r.typeName, r.friendlyName, r.deviceDesc, r.mfg);
+    r.found = GetDeviceInfo(&classGuid, buffer, r.service, r.typeName, r.friendlyName, r.deviceDesc, r.mfg,
+                            r.instanceId);
     fflush(stdout);
     r.report = ::testing::internal::GetCapturedStdout();
     r.path = buffer;
@@ -58,6 +60,7 @@ TEST(GetDeviceInfo, ReadsAStorageStickFoundByAMixedCasePath)
     EXPECT_STREQ("USBSTOR", r.service);
     EXPECT_STREQ("USB storage", r.typeName);
     EXPECT_STREQ("SanDisk Cruzer Blade", r.friendlyName) << "a friendly name wins over the location";
+    EXPECT_STREQ("USB\\VID_0781&PID_5567\\4C530001", r.instanceId) << "the device's own, not the lower-cased path";
     EXPECT_STREQ("USB Mass Storage Device", r.deviceDesc);
     EXPECT_STREQ("Compatible USB storage device", r.mfg);
     EXPECT_EQ(stick.InterfacePath(), r.path) << "the caller's path is lower-cased in place";

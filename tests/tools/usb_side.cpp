@@ -1,11 +1,14 @@
 // The system's side of a USB device's life, for end-to-end tests and the
 // demo: makes simulated USB devices come and go in the device-installation
-// database and sends the running Plugtrail the broadcasts the system would.
+// database and sends the running Plugtrail the broadcasts the system would;
+// closes a debug run's window and removes the device nodes it made.
 //
 //   usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION
 //   usb_side unplug ID
 //   usb_side send CODE [ID]
 //   usb_side find
+//   usb_side close
+//   usb_side remove ID
 //
 // ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
 // property text ("") leaves that property unset. The device node stays in the
@@ -38,7 +41,9 @@ int Usage()
                  "usage: usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION\n"
                  "       usb_side unplug ID\n"
                  "       usb_side send CODE [ID]\n"
-                 "       usb_side find\n");
+                 "       usb_side find\n"
+                 "       usb_side close\n"
+                 "       usb_side remove ID\n");
     return 2;
 }
 
@@ -116,6 +121,14 @@ int Find()
     return 0;
 }
 
+int Close()
+{
+    if (!PostMessageA(PlugtrailWindowOrThrow(), WM_CLOSE, 0, 0))
+        throw std::runtime_error("PostMessageA WM_CLOSE failed, error " + std::to_string(GetLastError()));
+    std::printf("closed\n");
+    return 0;
+}
+
 int Run(int argc, char** argv)
 {
     if (argc < 2) return Usage();
@@ -124,6 +137,11 @@ int Run(int argc, char** argv)
     if (command == "unplug" && argc == 3) return Unplug(argv[2]);
     if (command == "send" && (argc == 3 || argc == 4)) return Send(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "find" && argc == 2) return Find();
+    if (command == "close" && argc == 2) return Close();
+    if (command == "remove" && argc == 3) {
+        RemoveSimulatedDevice(argv[2]);
+        return 0;
+    }
     return Usage();
 }
 

@@ -1,0 +1,25 @@
+// What identifies one device among many of the same make: its instance ID
+// (enumerator\device ID\instance), and the vendor ID, product ID and serial
+// number inside it. Text work only, no platform calls.
+#pragma once
+
+#include <cstddef>
+
+constexpr size_t DEVICE_ID_SIZE = 200;  // MAX_DEVICE_ID_LEN, terminator included
+constexpr size_t USB_ID_HEX_SIZE = 5;   // four hex digits and the terminator
+
+// The parts of an instance ID such as "USB\VID_0A0B&PID_1234\SN0001":
+// vendor "0A0B" and product "1234" (upper-case hex; empty unless the device
+// ID holds VID_/PID_ with exactly four hex digits) and serial "SN0001" (the
+// last part, empty when it holds '&': Windows made that one up itself).
+struct UsbIdentity {
+    char szVendorId[USB_ID_HEX_SIZE];
+    char szProductId[USB_ID_HEX_SIZE];
+    char szSerial[DEVICE_ID_SIZE];
+};
+void ParseUsbIdentity(const char* pszInstanceId, UsbIdentity& identity);
+
+// The instance ID that an interface path names: "\\?\USB#VID_0A0B&PID_1234#
+// SN0001#{guid}" gives "USB\VID_0A0B&PID_1234\SN0001". Empty for a path of
+// another form, or one too long to name a device.
+void InstanceIdFromInterfacePath(const char* pszPath, char (&szInstanceId)[DEVICE_ID_SIZE]);
