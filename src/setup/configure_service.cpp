@@ -7,8 +7,9 @@
 //  - Recovery: restart after 5 s at the first failure and after 60 s at every
 //    later one; the failure count resets after a day.
 //  - From Windows Vista on: a non-zero exit code counts as a failure, and the
-//    service process keeps only the privilege it needs. Older Windows reject
-//    these two settings as unknown levels; that does not fail the install.
+//    service process keeps only the privilege it needs. Older Windows do not
+//    know these two settings; their refusal, in whatever words, is noted in
+//    the installer's log and does not fail the install.
 // CustomActionData carries the installed executable's full path.
 #include <windows.h>
 
@@ -23,19 +24,29 @@ namespace {
 constexpr char SERVICE_NAME[] = "Plugtrail";
 constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
 constexpr size_t PRIVILEGES_CHARS = sizeof kServiceRequiredPrivileges;
+constexpr size_t OPTIONAL_NOTE_SIZE = 96;
 
 // The Vista structure, which the headers declare only for Vista targets.
 struct RequiredPrivilegesInfoW {
     LPWSTR pmszRequiredPrivileges;
 };
 
-// A setting that the running Windows does not know is no failure. These
-// two levels go through the wide function: the ANSI one converts only the
-// levels it knows, and Wine's knows neither of these.
-bool SetOptional(SC_HANDLE hService, DWORD dwLevel, void* pInfo)
+// A setting of Vista and later. Older Windows refuse the level, and not all
+// in the same words (ERROR_INVALID_LEVEL, or ERROR_INVALID_PARAMETER where
+// the client library checks the level itself), so a refusal is only noted in
+// the installer's log, as -Install only traces it. The wide function, because
+// the ANSI one converts only the levels it knows (Wine's knows neither).
+void SetOptional(MSIHANDLE hInstall, SC_HANDLE hService, DWORD dwLevel, void* pInfo)
 {
-    if (ChangeServiceConfig2W(hService, dwLevel, pInfo)) return true;
-    return GetLastError() == ERROR_INVALID_LEVEL;
+    if (ChangeServiceConfig2W(hService, dwLevel, pInfo)) return;
+    const DWORD dwError = GetLastError();
+    char szNote[OPTIONAL_NOTE_SIZE];
+    FormatText(szNote, "Plugtrail: service setting %lu not set, error %lu", dwLevel, dwError);
+    const MSIHANDLE hRecord = MsiCreateRecord(0);
+    if (hRecord == 0) return;
+    MsiRecordSetStringA(hRecord, 0, szNote);
+    MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, hRecord);
+    MsiCloseHandle(hRecord);
 }
 
 }  // namespace
@@ -69,8 +80,7 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE hInst
     wchar_t szPrivileges[PRIVILEGES_CHARS];
     for (size_t i = 0; i < PRIVILEGES_CHARS; ++i) szPrivileges[i] = static_cast<wchar_t>(kServiceRequiredPrivileges[i]);
     RequiredPrivilegesInfoW privileges = {szPrivileges};
-    if (!SetOptional(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ||
-        !SetOptional(service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges))
-        return ERROR_INSTALL_FAILURE;
+    SetOptional(hInstall, service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+    SetOptional(hInstall, service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges);
     return ERROR_SUCCESS;
 }
