@@ -31,7 +31,7 @@ bool CDeviceInfoStore::Store(const char* pszPath, const char* pszService, const 
                              const char* pszInstanceId, bool bSeeded)
 {
     Trace(3, "CDeviceInfoStore::AddVolume(%s)", pszPath);
-    int index = FindSeeded(pszPath);
+    int index = Find(pszPath, true);
     if (index == -1) index = GetFreeIndex();
     if (index == -1) {
         Trace(3, " no free idx");
@@ -64,23 +64,20 @@ int CDeviceInfoStore::GetFreeIndex() const
     return -1;
 }
 
-int CDeviceInfoStore::FindSeeded(const char* pszPath) const
+int CDeviceInfoStore::FindVolume(const char* pszPath) const
 {
-    for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
-        const DeviceRecord& record = m_records[i];
-        if (record.szDevicePath[0] != '\0' && record.bSeeded && EqualsIgnoreAsciiCase(record.szDevicePath, pszPath))
-            return i;
-    }
-    return -1;
+    return Find(pszPath, false);
 }
 
-int CDeviceInfoStore::FindVolume(const char* pszPath) const
+int CDeviceInfoStore::Find(const char* pszPath, bool bSeededOnly) const
 {
     for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
         // A free slot holds nothing but its empty first character: comparing
         // the rest would read stale or uninitialised text.
-        const char* pszStored = m_records[i].szDevicePath;
-        if (pszStored[0] != '\0' && EqualsIgnoreAsciiCase(pszStored, pszPath)) return i;
+        const DeviceRecord& record = m_records[i];
+        if (record.szDevicePath[0] != '\0' && (!bSeededOnly || record.bSeeded) &&
+            EqualsIgnoreAsciiCase(record.szDevicePath, pszPath))
+            return i;
     }
     return -1;
 }

@@ -51,7 +51,9 @@ public:
 private:
     bool Store(const char* pszPath, const char* pszService, const char* pszTypeName, const char* pszFriendlyName,
                const char* pszDeviceDesc, const char* pszMfg, const char* pszInstanceId, bool bSeeded);
-    int FindSeeded(const char* pszPath) const;
+    // Lowest index in use whose path equals pszPath, ASCII case ignored, among
+    // the seeded records only with bSeededOnly; or -1.
+    int Find(const char* pszPath, bool bSeededOnly) const;
 
     DeviceRecord m_records[DEVICE_STORE_SLOTS];
 };

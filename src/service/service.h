@@ -11,7 +11,6 @@
 
 constexpr size_t SERVICE_NAME_SIZE = 256;
 
-
 class CService {
 public:
     CService();
