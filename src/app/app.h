@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "log/log.h"
+#include "log/device_log.h"
 
 constexpr char PROGRAM_NAME[] = "Plugtrail";
 

@@ -7,7 +7,9 @@
 #include "device/device_change.h"
 #include "device/device_store.h"
 #include "device/notification_window.h"
-#include "log/log.h"
+#include "log/device_log.h"
+#include "log/log_security.h"
+#include "log/run.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/text.h"
@@ -98,6 +100,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
     DWORD dwLogError = ERROR_SUCCESS;
     const DeviceLogState logState = CreateDeviceLog(&dwLogError);
     if (bDebugMode && logState != DeviceLogState::Writable) ShowDeviceLogProblem(logState, dwLogError);
+    BeginRun();
 
     // The store exists before the window: the window thread handles device
     // events from the moment its loop runs, and none may find it missing.
@@ -126,10 +129,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
     if (bDebugMode) {
         theService.bService = 0;
         theService.Run();
-        DrainDeviceLogBacklog(DEBUG_DRAIN_MS, nullptr);
+        EndRun(RunEnd::WindowClosed, DEBUG_DRAIN_MS, nullptr);
     } else {
         theService.bService = 1;
         theService.Start();
     }
-    return 0;
+    return theService.dwFailureExitCode == 0 ? 0 : 1;
 }

@@ -8,7 +8,8 @@
 #include "device/device_identity.h"
 #include "device/device_info.h"
 #include "log/event_log.h"
-#include "log/log.h"
+#include "log/device_log.h"
+#include "log/device_report.h"
 #include "util/text.h"
 
 CDeviceInfoStore* pDeviceStore = nullptr;
@@ -91,6 +92,7 @@ void ReportDeviceLine(DWORD dwEventId, const char* pszTypeName, const char* pszF
         pszTypeName,   pszFriendlyName,     pszDeviceDesc,        pszMfg,
         pszInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};
     ReportDeviceEvent(dwEventId, apszStrings);
+    ReportDeviceLogNotices();
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include "app/app.h"
 #include "device/device_change.h"
 #include "device/device_info.h"
-#include "log/log.h"
+#include "log/device_log.h"
+#include "log/device_report.h"
+#include "log/event_log.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/scoped_handle.h"
@@ -24,7 +26,7 @@ constexpr size_t WINDOW_MESSAGE_SIZE = 1024;
 constexpr UINT_PTR LOG_RETRY_TIMER_ID = 1;
 constexpr UINT LOG_RETRY_MS = 1000;
 
-// Outlives the call: both error paths format into it.
+// Outlives the call: the error paths format into it.
 char szErrorText[ERROR_TEXT_SIZE];
 
 void ShowLastError(const char* pszFormat)
@@ -35,21 +37,34 @@ void ShowLastError(const char* pszFormat)
     ShowMessage(szMessage, MB_ICONERROR);
 }
 
+// Without notifications no device can be logged: the Application log says
+// so, a debug run's user is told, and a service stops with a failure code,
+// which the SCM's recovery answers with a restart.
+void NotificationsFailed(DWORD dwError)
+{
+    ReportNotificationsFailed(dwError);
+    if (!bDebugMode) {
+        theService.dwFailureExitCode = EVENT_NOTIFICATIONS_FAILED;
+        return;
+    }
+    SystemErrorText(dwError, szErrorText);
+    char szMessage[WINDOW_MESSAGE_SIZE];
+    FormatText(szMessage, "Device notifications could not be registered (error %lu): %s", dwError, szErrorText);
+    ShowMessage(szMessage, MB_ICONERROR);
+}
+
+void RetryLaterIfLinesWait(HWND hwnd)
+{
+    if (DeviceLogBacklogPending()) SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr);
+}
+
 }  // namespace
+
+RegisterDeviceNotificationFunction pfnRegisterDeviceNotificationA = RegisterDeviceNotificationA;
 
 void GetLastErrorText(char (&szText)[ERROR_TEXT_SIZE])
 {
-    const DWORD dwError = GetLastError();
-    char* pszSystemText = nullptr;
-    const DWORD cch = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwError,
-                                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                     reinterpret_cast<LPSTR>(&pszSystemText), 0, nullptr);
-    ScopedLocalMem systemText(pszSystemText);
-    if (cch == 0 || pszSystemText == nullptr) {
-        FormatText(szText, "error %lu\r\n", dwError);
-        return;
-    }
-    CopyText(szText, pszSystemText);
+    SystemErrorText(GetLastError(), szText);
 }
 
 DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
@@ -82,11 +97,18 @@ DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kGuidDevinterfaceUsbDevice;
-    RegisterDeviceNotificationA(hwndMain, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (pfnRegisterDeviceNotificationA(hwndMain, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) == nullptr) {
+        const DWORD dwError = GetLastError();
+        NotificationsFailed(dwError);
+        if (bDebugMode) return 0;
+    }
     // Devices already in are known before the first event, so their removal
     // is logged. Seeding after the registration and before the first message
     // leaves no moment in which an arrival goes unseen.
     if (pDeviceStore != nullptr) SeedDeviceStore(*pDeviceStore);
+
+    // An earlier run's loss line may wait for the log.
+    RetryLaterIfLinesWait(hwndMain);
 
     // Last: a non-null hwnd tells start-up the window is complete.
     theService.hwnd = hwndMain;
@@ -106,14 +128,19 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         // when the SCM has asked for a stop. Closing a debug run's window
         // ends the run.
         if (!bDebugMode && !theService.StopRequested()) return 0;
+        // Run's loop ends only after this thread is done with the window:
+        // no device event is handled once the end of the run has begun.
+        DestroyWindow(hwnd);
         PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0);
-        break;
+        return 0;
     case WM_DEVICECHANGE:
         OnDeviceChange(wParam, lParam);
-        if (DeviceLogBacklogPending()) SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr);
+        RetryLaterIfLinesWait(hwnd);
         break;
     case WM_TIMER:
-        if (wParam == LOG_RETRY_TIMER_ID && FlushDeviceLogBacklog()) KillTimer(hwnd, LOG_RETRY_TIMER_ID);
+        if (wParam != LOG_RETRY_TIMER_ID) break;
+        if (FlushDeviceLogBacklog()) KillTimer(hwnd, LOG_RETRY_TIMER_ID);
+        ReportDeviceLogNotices();
         break;
     default:
         break;

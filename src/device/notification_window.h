@@ -6,9 +6,10 @@
 
 #include <cstddef>
 
+#include "util/system_error.h"
+
 constexpr char MAIN_WINDOW_CLASS[] = "Plugtrail_MainWndClass";
 constexpr char MAIN_WINDOW_TITLE[] = "Plugtrail";
-constexpr size_t ERROR_TEXT_SIZE = 2048;
 
 extern HWND hwndMain;
 
@@ -18,6 +19,11 @@ extern HWND hwndMain;
 DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance);
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+// Registers the window for device notifications. Replaceable by tests: Wine
+// cannot be made to refuse a registration.
+using RegisterDeviceNotificationFunction = HDEVNOTIFY(WINAPI*)(HANDLE, LPVOID, DWORD);
+extern RegisterDeviceNotificationFunction pfnRegisterDeviceNotificationA;
 
 // The system's text for the calling thread's last error code.
 void GetLastErrorText(char (&szText)[ERROR_TEXT_SIZE]);

@@ -3,6 +3,7 @@
 #include "log/log_line.h"
 #include "log/trace.h"
 #include "util/scoped_handle.h"
+#include "util/system_error.h"
 #include "util/text.h"
 
 namespace {
@@ -15,41 +16,69 @@ constexpr DWORD EVENT_TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_T
 constexpr size_t EVENT_INSERT_SIZE = 260;
 constexpr size_t COUNT_TEXT_SIZE = 16;
 
-// Opened at the first report and kept for the life of the process. Reports
-// may come from more than one thread: the first handle published wins.
+// Reports come from the window thread, the service thread and the control
+// dispatcher's thread; one at a time, since a failed report reopens the
+// source that the others use.
+class CEventLock {
+public:
+    CEventLock() { InitializeCriticalSection(&m_cs); }
+    void Enter() { EnterCriticalSection(&m_cs); }
+    void Leave() { LeaveCriticalSection(&m_cs); }
+
+private:
+    CRITICAL_SECTION m_cs;
+};
+CEventLock eventLock;
+
+class CEventLocked {
+public:
+    CEventLocked() { eventLock.Enter(); }
+    ~CEventLocked() { eventLock.Leave(); }
+    CEventLocked(const CEventLocked&) = delete;
+    CEventLocked& operator=(const CEventLocked&) = delete;
+};
+
+// Opened at the first report and kept, under the lock, until a report fails.
 HANDLE hEventSource = nullptr;
 
 HANDLE EventSource()
 {
     if (hEventSource != nullptr) return hEventSource;
-    HANDLE hOpened = RegisterEventSourceA(nullptr, EVENT_SOURCE_NAME);
-    if (hOpened == nullptr) {
+    hEventSource = RegisterEventSourceA(nullptr, EVENT_SOURCE_NAME);
+    if (hEventSource == nullptr) {
         const DWORD dwError = GetLastError();
         Trace(1, "RegisterEventSourceA(%s) failed, Error=%lu", EVENT_SOURCE_NAME, dwError);
-        return nullptr;
     }
-    HANDLE hPublished = InterlockedCompareExchangePointer(&hEventSource, hOpened, nullptr);
-    if (hPublished == nullptr) return hOpened;
-    DeregisterEventSource(hOpened);
-    return hPublished;
+    return hEventSource;
 }
 
 void Report(WORD wType, DWORD dwEventId, const char** apszStrings, WORD cStrings)
 {
+    CEventLocked locked;
     HANDLE hSource = EventSource();
     if (hSource == nullptr) return;
-    if (!ReportEventA(hSource, wType, 0, dwEventId, nullptr, cStrings, 0, apszStrings, nullptr)) {
-        const DWORD dwError = GetLastError();
-        Trace(1, "ReportEventA(%lu) failed, Error=%lu", dwEventId, dwError);
+    if (pfnReportEventA(hSource, wType, 0, dwEventId, nullptr, cStrings, 0, apszStrings, nullptr)) return;
+    DWORD dwError = GetLastError();
+    Trace(1, "ReportEventA(%lu) failed, Error=%lu; registering the source again", dwEventId, dwError);
+    DeregisterEventSource(hEventSource);
+    hEventSource = nullptr;
+    hSource = EventSource();
+    if (hSource == nullptr) return;
+    if (!pfnReportEventA(hSource, wType, 0, dwEventId, nullptr, cStrings, 0, apszStrings, nullptr)) {
+        dwError = GetLastError();
+        Trace(1, "ReportEventA(%lu) failed again, Error=%lu", dwEventId, dwError);
     }
 }
 
-struct RegKeyTraits {
-    using Handle = HKEY;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { RegCloseKey(h); }
-};
-using ScopedRegKey = ScopedHandle<RegKeyTraits>;
+// The system's text for an error, without the line end it comes with.
+void ErrorInserts(DWORD dwError, char (&szCode)[COUNT_TEXT_SIZE], char (&szText)[ERROR_TEXT_SIZE])
+{
+    FormatText(szCode, "%lu", dwError);
+    SystemErrorText(dwError, szText);
+    for (size_t len = lstrlenA(szText); len > 0 && (szText[len - 1] == '\r' || szText[len - 1] == '\n' ||
+                                                    szText[len - 1] == ' ');)
+        szText[--len] = '\0';
+}
 
 void FormatSourceKey(char (&szKey)[SOURCE_KEY_SIZE])
 {
@@ -57,6 +86,8 @@ void FormatSourceKey(char (&szKey)[SOURCE_KEY_SIZE])
 }
 
 }  // namespace
+
+ReportEventFunction pfnReportEventA = ReportEventA;
 
 void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS])
 {
@@ -76,6 +107,30 @@ void ReportLostLines(DWORD dwCount)
     FormatText(szCount, "%lu", dwCount);
     const char* apszInserts[] = {szCount};
     Report(EVENTLOG_WARNING_TYPE, EVENT_LINES_LOST, apszInserts, 1);
+}
+
+void ReportLogUnwritable(const char* pszPath, DWORD dwError)
+{
+    char szCode[COUNT_TEXT_SIZE];
+    char szText[ERROR_TEXT_SIZE];
+    ErrorInserts(dwError, szCode, szText);
+    const char* apszInserts[] = {pszPath, szCode, szText};
+    Report(EVENTLOG_ERROR_TYPE, EVENT_LOG_UNWRITABLE, apszInserts, 3);
+}
+
+void ReportNotificationsFailed(DWORD dwError)
+{
+    char szCode[COUNT_TEXT_SIZE];
+    char szText[ERROR_TEXT_SIZE];
+    ErrorInserts(dwError, szCode, szText);
+    const char* apszInserts[] = {szCode, szText};
+    Report(EVENTLOG_ERROR_TYPE, EVENT_NOTIFICATIONS_FAILED, apszInserts, 2);
+}
+
+void ReportServiceError(const char* pszText)
+{
+    const char* apszInserts[] = {pszText};
+    Report(EVENTLOG_ERROR_TYPE, EVENT_SERVICE_ERROR, apszInserts, 1);
 }
 
 void RegisterEventLogSource(const char* pszMessageFile)

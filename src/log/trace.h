@@ -11,6 +11,15 @@
 #define PLUGTRAIL_PRINTF(fmtIndex, firstArg)
 #endif
 
+constexpr char TRACE_LOG_PATH[] = "C:\\_Plugtrail.log";
+
+// Build-time trace switches (bytes, as BYTE is); nothing in the program
+// turns them on.
+extern unsigned char bTraceToDebugger;
+extern unsigned char bTraceToFile;
+// Tick count at the previous Trace call, on any thread.
+extern unsigned long dwLastTraceTick;
+
 // Writes one diagnostic line to the outputs that are switched on (none by
 // default). The level is informative only: every level is handled alike.
 void Trace(int level, const char* pszFormat, ...) PLUGTRAIL_PRINTF(2, 3);

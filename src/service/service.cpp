@@ -1,16 +1,40 @@
 #include "service/service.h"
 
-#include "log/log.h"
+#include <cstdarg>
+
+#include "log/event_log.h"
+#include "log/run.h"
 #include "util/text.h"
 
 CService theService;
 
 namespace {
 
-// Device log lines still waiting for a held file get this long to be written
-// before the service reports itself stopped.
+// Device log lines still waiting for the file get this long to be written
+// before the service reports itself stopped. At shutdown Windows allows a
+// service about 20 s (XP) and, after preshutdown, 10 s (Windows 10 1703 on;
+// three minutes before): the drain and the events after it fit either.
 constexpr DWORD STOP_DRAIN_MS = 5000;
 constexpr DWORD STOP_DRAIN_WAIT_HINT_MS = 2000;
+constexpr size_t LOG_EVENT_TEXT_SIZE = 512;
+
+// Vista's control codes; the headers define them only for Vista builds.
+constexpr DWORD CONTROL_PRESHUTDOWN = 0x0000000F;
+constexpr DWORD ACCEPT_PRESHUTDOWN = 0x00000100;
+
+bool IsEndingControl(DWORD dwControl)
+{
+    return dwControl == SERVICE_CONTROL_STOP || dwControl == SERVICE_CONTROL_SHUTDOWN ||
+           dwControl == CONTROL_PRESHUTDOWN;
+}
+
+DWORD RunControls()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    const bool bVista = GetVersionExA(&version) && version.dwMajorVersion >= 6;
+    return SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | (bVista ? ACCEPT_PRESHUTDOWN : 0);
+}
 
 void ReportStopProgress()
 {
@@ -29,7 +53,9 @@ CService::CService()
       bService(0),
       dwThreadId(0),
       hwnd(nullptr),
-      lStopRequested(0)
+      lStopRequested(0),
+      dwFailureExitCode(0),
+      dwRunControls(SERVICE_ACCEPT_STOP)
 {
 }
 
@@ -47,9 +73,18 @@ void CService::Init(const char* pszServiceName, const char* pszDisplayName)
     status.dwServiceSpecificExitCode = 0;
     status.dwCheckPoint = 0;
     status.dwWaitHint = 0;
+    dwRunControls = RunControls();
 }
 
-void CService::LogEvent(const char* /*pszFormat*/, ...) {}
+void CService::LogEvent(const char* pszFormat, ...)
+{
+    char szText[LOG_EVENT_TEXT_SIZE];
+    va_list args;
+    va_start(args, pszFormat);
+    FormatTextV(szText, pszFormat, args);
+    va_end(args);
+    ReportServiceError(szText);
+}
 
 void CService::Start()
 {
@@ -71,7 +106,7 @@ void CService::Start()
 void CService::ServiceMain()
 {
     Trace(3, "CService::ServiceMain");
-    hServiceStatus = RegisterServiceCtrlHandlerA(szServiceName, HandlerEntry);
+    hServiceStatus = RegisterServiceCtrlHandlerExA(szServiceName, HandlerEntry, nullptr);
     if (hServiceStatus == nullptr) {
         LogEvent("RegisterServiceCtrlHandler failed");
         return;
@@ -80,10 +115,18 @@ void CService::ServiceMain()
     status.dwWin32ExitCode = 0;
     status.dwCheckPoint = 0;
     status.dwWaitHint = 0;
+    if (dwFailureExitCode != 0) {
+        status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        status.dwServiceSpecificExitCode = dwFailureExitCode;
+        SetStatus(SERVICE_STOPPED);
+        return;
+    }
     Trace(3, "calling Run now");
     Run();
     Trace(3, "Run returned");
-    DrainDeviceLogBacklog(STOP_DRAIN_MS, ReportStopProgress);
+    // The window has handled its last message: no device event can come now.
+    EndRun(StopControl() == SERVICE_CONTROL_STOP ? RunEnd::StopRequested : RunEnd::SystemShutdown, STOP_DRAIN_MS,
+           ReportStopProgress);
     status.dwCheckPoint = 0;
     status.dwWaitHint = 0;
     SetStatus(SERVICE_STOPPED);
@@ -93,14 +136,19 @@ void CService::SetStatus(DWORD dwState)
 {
     // No control while starting: until Run reports RUNNING there is no
     // message queue that a stop could reach.
-    status.dwControlsAccepted = dwState == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+    status.dwControlsAccepted = dwState == SERVICE_START_PENDING ? 0 : dwRunControls;
     status.dwCurrentState = dwState;
     SetServiceStatus(hServiceStatus, &status);
 }
 
 bool CService::StopRequested() const
 {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&lStopRequested), 0, 0) != 0;
+    return StopControl() != 0;
+}
+
+DWORD CService::StopControl() const
+{
+    return static_cast<DWORD>(InterlockedCompareExchange(const_cast<volatile LONG*>(&lStopRequested), 0, 0));
 }
 
 void CService::Run()
@@ -126,12 +174,17 @@ void CService::Run()
 
 void CService::Handler(DWORD dwControl)
 {
-    if (dwControl != SERVICE_CONTROL_STOP) return;
-    Trace(1, "SERVICE_CONTROL_STOP");
-    InterlockedExchange(&lStopRequested, 1);
+    if (!IsEndingControl(dwControl)) return;
+    Trace(1, dwControl == SERVICE_CONTROL_STOP       ? "SERVICE_CONTROL_STOP"
+             : dwControl == SERVICE_CONTROL_SHUTDOWN ? "SERVICE_CONTROL_SHUTDOWN"
+                                                     : "SERVICE_CONTROL_PRESHUTDOWN");
+    InterlockedCompareExchange(&lStopRequested, static_cast<LONG>(dwControl), 0);
     SetStatus(SERVICE_STOP_PENDING);
-    PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
-    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    // The window ends the run: its thread posts Run's WM_QUIT once it has
+    // handled the messages before this one, so no device event is still being
+    // handled when the drain starts. Only a window that is gone already
+    // leaves that to this thread.
+    if (!PostMessageA(hwnd, WM_CLOSE, 0, 0)) PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
 }
 
 void PumpUntilQuit(bool bOnlyAfterStop)
@@ -154,7 +207,11 @@ void WINAPI CService::ServiceMainEntry(DWORD /*dwArgc*/, LPSTR* /*lpszArgv*/)
     theService.ServiceMain();
 }
 
-void WINAPI CService::HandlerEntry(DWORD dwControl)
+DWORD WINAPI CService::HandlerEntry(DWORD dwControl, DWORD /*dwEventType*/, LPVOID /*lpEventData*/,
+                                    LPVOID /*lpContext*/)
 {
+    if (dwControl == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
+    if (!IsEndingControl(dwControl)) return ERROR_CALL_NOT_IMPLEMENTED;
     theService.Handler(dwControl);
+    return NO_ERROR;
 }

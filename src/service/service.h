@@ -24,12 +24,17 @@ public:
     // The message loop, until WM_QUIT reaches this thread.
     void Run();
     void SetStatus(DWORD dwState);
+    // Stop, shutdown and preshutdown all end the service the same way.
     void Handler(DWORD dwControl);
-    // True once the SCM has asked the service to stop. Until then, in a
-    // service run, nothing else may end it: its window and threads can be
-    // reached by other programs.
+    // True once the SCM has asked the service to stop, or told it that the
+    // system shuts down. Until then, in a service run, nothing else may end
+    // it: its window and threads can be reached by other programs.
     bool StopRequested() const;
-    // Event-log reports are not kept; this takes them and writes nothing.
+    // The control that ended the service: stop, shutdown or preshutdown; 0
+    // while none came.
+    DWORD StopControl() const;
+    // Reports the formatted text as an error of the service in the
+    // Application log.
     void LogEvent(const char* pszFormat, ...) PLUGTRAIL_PRINTF(2, 3);
 
     BOOL IsInstalled();
@@ -38,7 +43,8 @@ public:
     BOOL Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages);
 
     static void WINAPI ServiceMainEntry(DWORD dwArgc, LPSTR* lpszArgv);
-    static void WINAPI HandlerEntry(DWORD dwControl);
+    // HandlerEx: only it receives preshutdown.
+    static DWORD WINAPI HandlerEntry(DWORD dwControl, DWORD dwEventType, LPVOID lpEventData, LPVOID lpContext);
 
     char szServiceName[SERVICE_NAME_SIZE];
     char szDisplayName[SERVICE_NAME_SIZE];
@@ -47,7 +53,14 @@ public:
     BOOL bService;
     DWORD dwThreadId;  // the thread in Run, which WM_QUIT must reach; 0 once Run's loop has ended
     HWND hwnd;         // the notification window, set once it is registered
-    volatile LONG lStopRequested;  // set by Handler before it posts anything
+    volatile LONG lStopRequested;  // the ending control, set by Handler before it posts anything
+    // Non-zero when the run cannot monitor: the service then stops at once
+    // with this service-specific exit code, which the SCM counts as a
+    // failure and answers with its recovery.
+    DWORD dwFailureExitCode;
+    // What the service accepts once it runs: stop and shutdown, and on
+    // Vista and later preshutdown, which XP does not know.
+    DWORD dwRunControls;
 };
 
 extern CService theService;

@@ -3,6 +3,7 @@
 #include "service/service.h"
 
 #include "log/event_log.h"
+#include "log/run_state.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
 
@@ -167,6 +168,7 @@ BOOL CService::Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages)
     scm.reset();
     if (bDeleted) {
         RemoveEventLogSource();
+        RemoveRunState();
         say("Service uninstalled", szServiceName, MB_ICONINFORMATION);
         return 1;
     }

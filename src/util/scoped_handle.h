@@ -48,6 +48,13 @@ struct LocalMemTraits {
     static void Close(Handle h) { LocalFree(h); }
 };
 
+struct RegKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { RegCloseKey(h); }
+};
+
 using ScopedFile = ScopedHandle<FileHandleTraits>;
 using ScopedServiceHandle = ScopedHandle<ServiceHandleTraits>;
 using ScopedLocalMem = ScopedHandle<LocalMemTraits>;
+using ScopedRegKey = ScopedHandle<RegKeyTraits>;
