@@ -20,7 +20,7 @@
 #include "bare_lookup.h"
 #include "bench_clock.h"
 #include "device/device_info.h"
-#include "log/log.h"
+#include "log/device_log.h"
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
 

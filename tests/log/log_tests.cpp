@@ -8,10 +8,18 @@
 #include <map>
 #include <string>
 
-#include "log/log.h"
+#include "log/append_file.h"
+#include "log/device_log.h"
+#include "log/device_report.h"
+#include "log/event_log.h"
 #include "log/log_backlog.h"
+#include "log/log_security.h"
+#include "log/run.h"
+#include "log/run_state.h"
+#include "support/reported_events.h"
 #include "support/test_files.h"
 #include "util/scoped_handle.h"
+#include "util/system_error.h"
 
 namespace {
 
@@ -54,8 +62,26 @@ std::map<std::string, ACCESS_MASK> Grants(PACL pDacl)
 class DeviceLogTest : public ::testing::Test {
 protected:
     void SetUp() override { DeleteIfPresent(DEVICE_LOG_PATH); }
-    void TearDown() override { DeleteIfPresent(DEVICE_LOG_PATH); }
+    void TearDown() override
+    {
+        RemoveLink(DEVICE_LOG_PATH);
+        RemoveDirectoryA(DEVICE_LOG_PATH);
+        DeleteIfPresent(DEVICE_LOG_PATH);
+    }
 };
+
+std::string ErrorText(DWORD dwError)
+{
+    char szText[ERROR_TEXT_SIZE];
+    SystemErrorText(dwError, szText);
+    std::string text = szText;
+    return text.substr(0, text.find_last_not_of("\r\n ") + 1);
+}
+
+std::string Ending(const std::string& line, size_t n)
+{
+    return line.size() < n ? line : line.substr(line.size() - n);
+}
 
 class TraceTest : public ::testing::Test {
 protected:
@@ -68,13 +94,11 @@ protected:
     }
 };
 
-}  // namespace
-
-TEST(LogFileSecurity, AdministratorsOwnItSystemAndAdministratorsControlItEventLogReadersRead)
+// Owned by Administrators, protected, and granting exactly these rights.
+void ExpectProtection(const SECURITY_ATTRIBUTES* pSa, const std::map<std::string, ACCESS_MASK>& grants)
 {
-    InitLogSecurity();
-    ASSERT_NE(nullptr, LogFileSecurity());
-    const PSECURITY_DESCRIPTOR pSd = LogFileSecurity()->lpSecurityDescriptor;
+    ASSERT_NE(nullptr, pSa);
+    const PSECURITY_DESCRIPTOR pSd = pSa->lpSecurityDescriptor;
     PSID pOwner = nullptr;
     BOOL bDefaulted = FALSE;
     ASSERT_TRUE(GetSecurityDescriptorOwner(pSd, &pOwner, &bDefaulted));
@@ -83,15 +107,24 @@ TEST(LogFileSecurity, AdministratorsOwnItSystemAndAdministratorsControlItEventLo
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD dwRevision = 0;
     ASSERT_TRUE(GetSecurityDescriptorControl(pSd, &control, &dwRevision));
-    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the folder's grants would be inherited";
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the parent's grants would be inherited";
     BOOL bPresent = FALSE;
     PACL pDacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(pSd, &bPresent, &pDacl, &bDefaulted));
     ASSERT_TRUE(bPresent && pDacl != nullptr) << "no DACL grants everyone everything";
-    EXPECT_EQ((std::map<std::string, ACCESS_MASK>{{"S-1-5-18", FILE_ALL_ACCESS},
-                                                  {"S-1-5-32-544", FILE_ALL_ACCESS},
-                                                  {"S-1-5-32-573", FILE_GENERIC_READ}}),
-              Grants(pDacl));
+    EXPECT_EQ(grants, Grants(pDacl));
+}
+
+}  // namespace
+
+TEST(LogSecurity, OnlySystemAndAdministratorsMayWriteTheLogAndTheRunState)
+{
+    InitLogSecurity();
+    ExpectProtection(LogFileSecurity(), {{"S-1-5-18", FILE_ALL_ACCESS},
+                                         {"S-1-5-32-544", FILE_ALL_ACCESS},
+                                         {"S-1-5-32-573", FILE_GENERIC_READ}});
+    ExpectProtection(RunStateSecurity(),
+                     {{"S-1-5-18", KEY_ALL_ACCESS}, {"S-1-5-32-544", KEY_ALL_ACCESS}, {"S-1-5-32-545", KEY_READ}});
 }
 
 TEST_F(DeviceLogTest, AppendsDatedLinesToAnExistingLogAndKeepsItsPermissions)
@@ -181,6 +214,7 @@ TEST_F(DeviceLogTest, LinesBeyondTheBacklogAreCountedInOneLineOnceTheLogIsFree)
         for (unsigned i = 0; i < LOG_BACKLOG_LINES + 12; ++i) LogDevice("line %u", i);
     }
     EXPECT_TRUE(FlushDeviceLogBacklog());
+    ReportDeviceLogNotices();  // as the window's timer does
     const auto lines = ReadLines(DEVICE_LOG_PATH);
     ASSERT_EQ(LOG_BACKLOG_LINES + 1, lines.size());
     EXPECT_EQ("  line 0", lines[0].substr(lines[0].size() - 8));
@@ -188,6 +222,119 @@ TEST_F(DeviceLogTest, LinesBeyondTheBacklogAreCountedInOneLineOnceTheLogIsFree)
     const std::string loss = "  Plugtrail: 12 device log lines lost while the log could not be written";
     EXPECT_EQ(0u, lines[256].find(SystemDateNow() + " - ")) << lines[256];
     EXPECT_EQ(loss, lines[256].substr(lines[256].size() - loss.size()));
+}
+
+// A full disk and a folder in the log's place refuse every line; the lines
+// wait in order, and each episode of refusals is reported once.
+TEST_F(DeviceLogTest, AnUnwritableLogKeepsItsLinesAndSaysSoOncePerEpisode)
+{
+    ReportedEvents events;
+    ASSERT_TRUE(LinkToDiskFull(DEVICE_LOG_PATH));
+    LogDevice("first");
+    LogDevice("second");
+    ReportDeviceLogNotices();
+    std::vector<ReportedEvent> reported = events.Take();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ(EVENT_LOG_UNWRITABLE, reported[0].dwId);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, reported[0].wType);
+    EXPECT_EQ((std::vector<std::string>{DEVICE_LOG_PATH, "112", ErrorText(ERROR_DISK_FULL)}), reported[0].strings);
+
+    ASSERT_TRUE(RemoveLink(DEVICE_LOG_PATH));
+    ASSERT_TRUE(CreateDirectoryA(DEVICE_LOG_PATH, nullptr));
+    EXPECT_FALSE(FlushDeviceLogBacklog());
+    ReportDeviceLogNotices();
+    EXPECT_TRUE(events.Take().empty()) << "the same episode";
+    ASSERT_TRUE(RemoveDirectoryA(DEVICE_LOG_PATH));
+    LogDevice("third");
+    auto lines = ReadLines(DEVICE_LOG_PATH);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ("  first", Ending(lines[0], 7));
+    EXPECT_EQ("  second", Ending(lines[1], 8));
+    EXPECT_EQ("  third", Ending(lines[2], 7));
+
+    // Written again, the episode is over: the next refusal is news.
+    ASSERT_TRUE(DeleteFileA(DEVICE_LOG_PATH));
+    ASSERT_TRUE(CreateDirectoryA(DEVICE_LOG_PATH, nullptr));
+    LogDevice("fourth");
+    ReportDeviceLogNotices();
+    reported = events.Take();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ((std::vector<std::string>{DEVICE_LOG_PATH, "5", ErrorText(ERROR_ACCESS_DENIED)}), reported[0].strings);
+    ASSERT_TRUE(RemoveDirectoryA(DEVICE_LOG_PATH));
+    EXPECT_TRUE(FlushDeviceLogBacklog());
+}
+
+// A file that another program holds is reported only once lines are lost.
+TEST_F(DeviceLogTest, AHeldLogIsReportedWhenItsLinesNoLongerFit)
+{
+    ReportedEvents events;
+    {
+        ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(reader);
+        for (unsigned i = 0; i < LOG_BACKLOG_LINES; ++i) LogDevice("line %u", i);
+        ReportDeviceLogNotices();
+        EXPECT_TRUE(events.Take().empty());
+        LogDevice("one too many");
+        LogDevice("two too many");
+        ReportDeviceLogNotices();
+        const std::vector<ReportedEvent> reported = events.Take();
+        ASSERT_EQ(1u, reported.size());
+        EXPECT_EQ(EVENT_LOG_UNWRITABLE, reported[0].dwId);
+        EXPECT_EQ("32", reported[0].strings[1]) << "the sharing violation's code";
+    }
+    EXPECT_TRUE(FlushDeviceLogBacklog());
+    ReportDeviceLogNotices();
+    const std::vector<ReportedEvent> reported = events.Take();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ(EVENT_LINES_LOST, reported[0].dwId);
+    EXPECT_EQ(std::vector<std::string>{"2"}, reported[0].strings);
+}
+
+// A run that ends with lines it cannot write reports them lost at once, and
+// the next run's first line says so, without a second report.
+TEST_F(DeviceLogTest, LinesGivenUpAtTheEndOfARunAreReportedThenAndLoggedByTheNextRun)
+{
+    BeginRun();
+    SaveLostLines(0);
+    ReportedEvents events;
+    {
+        ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(reader);
+        LogDevice("one");
+        LogDevice("two");
+        EndRun(RunEnd::StopRequested, 0, nullptr);
+    }
+    std::vector<ReportedEvent> reported = events.Take();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ(EVENT_LINES_LOST, reported[0].dwId);
+    EXPECT_EQ(std::vector<std::string>{"2"}, reported[0].strings);
+    EXPECT_EQ(2u, LoadLostLines());
+    EXPECT_EQ("", ReadWholeFile(DEVICE_LOG_PATH));
+
+    BeginRun();
+    LogDevice("three");
+    const auto lines = ReadLines(DEVICE_LOG_PATH);
+    ASSERT_EQ(2u, lines.size());
+    const std::string loss = "  Plugtrail: 2 device log lines lost while the log could not be written";
+    EXPECT_EQ(loss, Ending(lines[0], loss.size()));
+    EXPECT_EQ("  three", Ending(lines[1], 7));
+    EXPECT_TRUE(events.Take().empty());
+    EXPECT_EQ(0u, LoadLostLines());
+}
+
+// The source's handle dies with the event log service: a failed report is
+// tried once more, on a new registration, and then given up.
+TEST(EventLog, AFailedReportIsTriedOnceMore)
+{
+    ReportedEvents events;
+    events.FailNext(1);
+    ReportLostLines(3);
+    EXPECT_EQ(2, events.Attempts());
+    EXPECT_EQ(1u, events.Take().size());
+    events.FailNext(2);
+    ReportLostLines(4);
+    EXPECT_EQ(4, events.Attempts());
+    EXPECT_TRUE(events.Take().empty());
 }
 
 TEST(AppendToFile, DropsTextWhenThePathCannotBeOpened)

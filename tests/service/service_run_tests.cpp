@@ -11,9 +11,11 @@
 
 #include "service/scm_helpers.h"
 #include "service/service.h"
-#include "log/log.h"
+#include "log/trace.h"
+#include "log/event_log.h"
 #include "support/message_box.h"
 #include "support/processes.h"
+#include "support/reported_events.h"
 #include "support/test_files.h"
 #include "util/scoped_handle.h"
 
@@ -62,6 +64,16 @@ DWORD WINAPI RunService(LPVOID)
 {
     theService.Run();
     return 0;
+}
+
+// Stop and shutdown from RUNNING on, and preshutdown where the system is
+// Vista or later (which a default Wine prefix claims to be).
+DWORD ExpectedRunControls()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    EXPECT_TRUE(GetVersionExA(&version));
+    return SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | (version.dwMajorVersion >= 6 ? 0x100u : 0u);
 }
 
 bool SameStatus(const SERVICE_STATUS& a, const SERVICE_STATUS& b)
@@ -123,15 +135,14 @@ TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
     EXPECT_TRUE(controller.bStopped);
 
     // While it starts the service accepts nothing, like the SCM's own
-    // placeholder before it; from RUNNING on it accepts stop.
+    // placeholder before it; from RUNNING on it accepts stop and shutdown.
     EXPECT_GT(controller.stopsWhileStarting, 0);
     EXPECT_EQ(0, controller.stopsTakenWhileStarting) << "a stop while starting was taken, and lost";
     std::vector<DWORD> states;
     for (const SERVICE_STATUS& s : seen) {
         if (s.dwCurrentState == SERVICE_STOPPED && states.empty()) continue;
         if (s.dwCurrentState != SERVICE_STOPPED) {
-            EXPECT_EQ(s.dwCurrentState == SERVICE_START_PENDING ? 0u : static_cast<DWORD>(SERVICE_ACCEPT_STOP),
-                      s.dwControlsAccepted)
+            EXPECT_EQ(s.dwCurrentState == SERVICE_START_PENDING ? 0u : ExpectedRunControls(), s.dwControlsAccepted)
                 << "state " << s.dwCurrentState;
         }
         if (s.dwCurrentState != SERVICE_START_PENDING) {
@@ -163,14 +174,20 @@ TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
 }
 
 // Outside the SCM the dispatcher is refused at once: Start returns with the
-// service flag cleared and shows nothing.
+// service flag cleared, shows nothing, and reports the error once.
 TEST(ServiceRunTest, StartOutsideTheScmReturnsAtOnceWithFlagCleared)
 {
     theService.Init("PlugtrailTestOutside", "PlugtrailTestOutside");
     MessageBoxWatcher watcher(GetCurrentProcessId());
+    ReportedEvents events;
     theService.bService = 1;
     theService.Start();
     EXPECT_EQ(0, theService.bService);
+    const std::vector<ReportedEvent> reported = events.Take();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ(EVENT_SERVICE_ERROR, reported[0].dwId);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, reported[0].wType);
+    EXPECT_EQ(std::vector<std::string>{"StartServiceCtrlDispatcher Error=1063"}, reported[0].strings);
     theService.Start();
     EXPECT_EQ(0, theService.bService);
     EXPECT_EQ(nullptr, theService.hServiceStatus);
@@ -200,4 +217,23 @@ TEST(ServiceRunTest, AStopRightAfterRunningReachesRunsLoop)
     bTraceToFile = 0;
     CloseHandle(hRun);
     EXPECT_EQ(0u, theService.dwThreadId);
+}
+
+// Without device notifications the service cannot log a device: it stops at
+// once with a service-specific exit code, which the SCM counts as a failure.
+TEST(ServiceRunTest, AServiceThatCannotRegisterForDevicesStopsWithAFailureCode)
+{
+    constexpr char NAME[] = "PlugtrailTestNoNotify";
+    ASSERT_TRUE(CreateToolService(NAME, "serve nonotify"));
+    {
+        ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+        ScopedServiceHandle service(OpenServiceA(scm.get(), NAME, SERVICE_START | SERVICE_QUERY_STATUS));
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+        ASSERT_TRUE(WaitForServiceState(NAME, SERVICE_STOPPED, 30000));
+        SERVICE_STATUS status = {};
+        ASSERT_TRUE(QueryServiceStatus(service.get(), &status));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), status.dwWin32ExitCode);
+        EXPECT_EQ(EVENT_NOTIFICATIONS_FAILED, status.dwServiceSpecificExitCode);
+    }
+    RemoveService(NAME);
 }

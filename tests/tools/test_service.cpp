@@ -8,6 +8,8 @@
 //       Runs as the service, started up the way the program's own entry
 //       does it: the window thread first, then the control dispatcher.
 //       tracefile   turns the trace file on once the window exists.
+//       nonotify    the window's registration for device notifications is
+//                   refused.
 //       stopdelay   answers a stop with SERVICE_STOP_PENDING but ends only
 //                   MS later (a service slow or unable to stop).
 //       waithint    the wait hint reported with that SERVICE_STOP_PENDING.
@@ -23,7 +25,7 @@
 
 #include "device/device_change.h"
 #include "device/notification_window.h"
-#include "log/log.h"
+#include "log/device_log.h"
 #include "service/service.h"
 
 namespace {
@@ -32,6 +34,12 @@ constexpr char DEFAULT_NAME[] = "PlugtrailTestService";
 constexpr char DIE_FLAG[] = "C:\\_test_service_dies";
 
 DWORD g_dwStopDelayMs = 0;
+
+HDEVNOTIFY WINAPI RefuseRegistration(HANDLE, LPVOID, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
 DWORD g_dwStopWaitHint = 0;
 
 DWORD WINAPI DelayedStop(LPVOID)
@@ -68,6 +76,7 @@ int Serve(HINSTANCE hInstance, int argc, char** argv)
     bool bSlow = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "tracefile") == 0) bTraceFile = true;
+        if (std::strcmp(argv[i], "nonotify") == 0) pfnRegisterDeviceNotificationA = RefuseRegistration;
         if (std::strncmp(argv[i], "stopdelay=", 10) == 0) {
             g_dwStopDelayMs = std::strtoul(argv[i] + 10, nullptr, 10);
             bSlow = true;

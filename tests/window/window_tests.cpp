@@ -14,10 +14,12 @@
 #include "app/app.h"
 #include "device/device_change.h"
 #include "device/notification_window.h"
-#include "log/log.h"
+#include "log/device_log.h"
+#include "log/event_log.h"
 #include "service/service.h"
 #include "support/message_box.h"
 #include "support/processes.h"
+#include "support/reported_events.h"
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
 
@@ -71,11 +73,21 @@ bool QuitArrives(DWORD dwMs)
     return false;
 }
 
+HDEVNOTIFY WINAPI RefuseRegistration(HANDLE, LPVOID, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
 }  // namespace
 
 TEST(WindowTest, DebugModeShowsTheWindowAndCloseEndsTheRun) { EXPECT_EQ(0u, RunIsolated("DebugMode")); }
 TEST(WindowTest, ServiceModeHidesTheWindowAndPumpsItsOwnLoop) { EXPECT_EQ(0u, RunIsolated("ServiceMode")); }
 TEST(WindowTest, FailedClassRegistrationIsShown) { EXPECT_EQ(0u, RunIsolated("ClassRegistrationFails")); }
+TEST(WindowTest, RefusedNotificationsEndADebugRunAndAreReported)
+{
+    EXPECT_EQ(0u, RunIsolated("NotificationsRefused"));
+}
 
 TEST(WindowProcess, DebugMode)
 {
@@ -170,10 +182,16 @@ TEST(WindowProcess, ServiceMode)
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no WM_QUIT for Run's thread";
 
-    // The SCM's stop: WM_QUIT for Run's thread, the window gone, the window
-    // thread still waiting in its own loop.
-    theService.Handler(SERVICE_CONTROL_STOP);
+    // The system's preshutdown ends the service as a stop does: WM_QUIT for
+    // Run's thread, the window gone, the window thread still waiting in its
+    // own loop. That WM_QUIT comes from the window thread once it has handled
+    // everything before: while that thread cannot run, none comes.
+    ASSERT_NE(static_cast<DWORD>(-1), SuspendThread(hThread));
+    EXPECT_EQ(static_cast<DWORD>(NO_ERROR), CService::HandlerEntry(0x0000000F, 0, nullptr, nullptr));
+    EXPECT_FALSE(QuitArrives(500)) << "Run's loop would end while a device event may still be handled";
+    ResumeThread(hThread);
     EXPECT_TRUE(QuitArrives(10000));
+    EXPECT_EQ(0x0000000Fu, theService.StopControl());
     for (int i = 0; i < 100 && IsWindow(hwnd); ++i) Sleep(20);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(hThread, 300));
@@ -206,4 +224,30 @@ TEST(WindowProcess, ClassRegistrationFails)
     EXPECT_EQ(BoxIcon::Error, boxes[0].icon);
     EXPECT_EQ(nullptr, hwndMain);
     EXPECT_EQ(nullptr, theService.hwnd);
+}
+
+TEST(WindowProcess, NotificationsRefused)
+{
+    ISOLATED_ONLY();
+    bDebugMode = 1;
+    theService.Init(PROGRAM_NAME, PROGRAM_NAME);
+    pfnRegisterDeviceNotificationA = RefuseRegistration;
+    ReportedEvents events;
+    MessageBoxWatcher watcher(GetCurrentProcessId());
+    EXPECT_EQ(0u, CreateMainWindowProc(GetModuleHandleA(nullptr)));
+    const std::vector<SeenMessageBox> boxes = watcher.Stop();
+    EXPECT_EQ(nullptr, theService.hwnd) << "start-up ends the run";
+
+    char szPlatform[1024] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, szPlatform, sizeof szPlatform,
+                   nullptr);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(std::string("Device notifications could not be registered (error 5): ") + szPlatform, boxes[0].text);
+    EXPECT_EQ(BoxIcon::Error, boxes[0].icon);
+    const std::vector<ReportedEvent> reported = events.Take();
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ(EVENT_NOTIFICATIONS_FAILED, reported[0].dwId);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, reported[0].wType);
+    ASSERT_EQ(2u, reported[0].strings.size());
+    EXPECT_EQ("5", reported[0].strings[0]);
 }
