@@ -2,11 +2,13 @@
 // (msiexec /qn), installed into the prefix's Program Files: what it
 // registers, a simulated device reaching the log, an upgrade, a refused
 // downgrade and side-by-side rebuild, a refused install over an -Install
-// service, and removal. The packages are built from the tested Plugtrail.exe
+// service, and removal; and the order of the installer's actions, read from
+// the package itself. The packages are built from the tested Plugtrail.exe
 // (tests/CMakeLists.txt).
 #include <windows.h>
 
 #include <msi.h>
+#include <msiquery.h>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +86,18 @@ std::vector<std::string> InstalledVersions()
     return versions;
 }
 
+// An action's place in the package's InstallExecuteSequence; -1 when the
+// package does not run it.
+int ExecuteSequence(MSIHANDLE hDatabase, const std::string& action)
+{
+    const std::string query = "SELECT `Sequence` FROM `InstallExecuteSequence` WHERE `Action` = '" + action + "'";
+    PMSIHANDLE view, record;
+    if (MsiDatabaseOpenViewA(hDatabase, query.c_str(), &view) != ERROR_SUCCESS ||
+        MsiViewExecute(view, 0) != ERROR_SUCCESS || MsiViewFetch(view, &record) != ERROR_SUCCESS)
+        return -1;
+    return MsiRecordGetInteger(record, 1);
+}
+
 bool KeyExists(const char* pszKey)
 {
     HKEY hKey = nullptr;
@@ -129,6 +143,9 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
     EXPECT_EQ(InstalledVersions(), std::vector<std::string>{HIGHER_PACKAGE_VERSION});
     EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
     EXPECT_EQ(Registration(), kRegistration);
+    // Not only reported running: the new service took the stick over at its start.
+    EXPECT_EQ(RunTool("usb_side.exe", std::string("unplug \"") + kStickId + "\""), 0u);
+    EXPECT_NE(ReadWholeFile(kDeviceLog).find("USB storage device removed: 'SanDisk Cruzer Blade'"), std::string::npos);
 
     ASSERT_EQ(Msiexec("/x", "higher"), 0u);
     EXPECT_FALSE(ServiceExists("Plugtrail"));
@@ -147,6 +164,23 @@ TEST_F(Package, RefusesAServiceThatTheInstallOptionRegistered)
     EXPECT_EQ(Registration(), before);
     EXPECT_TRUE(InstalledVersions().empty());
     EXPECT_FALSE(FileExists(kInstalledExe));
+}
+
+// Wine's installer removes the old version in a process of its own wherever
+// the action stands, so only the package shows that an upgrade removes it
+// inside its own transaction, which Windows rolls back when the new version
+// fails, and that the service is configured between its registration and
+// its start.
+TEST(PackageSequence, RemovesTheOldVersionInsideTheTransactionAndConfiguresTheServiceBeforeItStarts)
+{
+    PMSIHANDLE database;
+    ASSERT_EQ(MsiOpenDatabaseA(PackagePath("current").c_str(), MSIDBOPEN_READONLY, &database), 0u);
+    const int removeOld = ExecuteSequence(database, "RemoveExistingProducts");
+    EXPECT_LT(ExecuteSequence(database, "InstallInitialize"), removeOld);
+    EXPECT_LT(removeOld, ExecuteSequence(database, "RemoveFiles"));
+    const int configure = ExecuteSequence(database, "ConfigureService");
+    EXPECT_LT(ExecuteSequence(database, "InstallServices"), configure);
+    EXPECT_LT(configure, ExecuteSequence(database, "StartServices"));
 }
 
 }  // namespace
