@@ -62,6 +62,15 @@ std::string EventSourceValue(const char* pszName)
            (dwType == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data)) : std::string(data));
 }
 
+bool RunStateKeyExists()
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Plugtrail", 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override { RemoveService(kService); }
@@ -114,6 +123,7 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     ASSERT_NE(0u, GetFullPathNameA((ExeDirectory() + kExe).c_str(), MAX_PATH, szExe, nullptr));
     EXPECT_EQ("2:" + std::string(szExe), EventSourceValue("EventMessageFile")) << "REG_EXPAND_SZ";
     EXPECT_EQ("4:7", EventSourceValue("TypesSupported")) << "REG_DWORD";
+    EXPECT_TRUE(RunStateKeyExists()) << "the running service keeps its state";
 
     run = RunPlugtrail("-install");
     EXPECT_EQ(1u, run.exitCode);
@@ -124,6 +134,7 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_TRUE(OneBox(run, "Service uninstalled", kService, BoxIcon::Information));
     EXPECT_FALSE(ServiceExists(kService));
     EXPECT_EQ("", EventSourceValue("EventMessageFile")) << "the event source is removed with the service";
+    EXPECT_FALSE(RunStateKeyExists()) << "and so is the program's state";
 
     run = RunPlugtrail("/uninstall");
     EXPECT_EQ(1u, run.exitCode);

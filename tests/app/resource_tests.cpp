@@ -213,6 +213,24 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
     EXPECT_EQ(EventMessage(module.get(), 101, device), "USB device removed." + fields);
     const std::string lost = EventMessage(module.get(), 102, {"12"});
     EXPECT_EQ(0u, lost.rfind("Device log lines were lost.\r\n\r\nLines lost: 12\r\n", 0)) << lost;
+
+    const struct {
+        DWORD dwId;
+        std::vector<const char*> inserts;
+        const char* pszStart;
+    } failures[] = {
+        {120, {"C:\\_UsbDevices.log", "112", "No space."},
+         "The device log cannot be written.\r\n\r\nDevice log: C:\\_UsbDevices.log\r\nError: 112\r\n"
+         "Error text: No space.\r\n"},
+        {121, {"5", "Access denied."},
+         "Device notifications could not be registered.\r\n\r\nError: 5\r\nError text: Access denied.\r\n"},
+        {122, {"StartServiceCtrlDispatcher Error=1063"},
+         "The Plugtrail service reported an error.\r\n\r\nStartServiceCtrlDispatcher Error=1063"},
+    };
+    for (const auto& failure : failures) {
+        const std::string text = EventMessage(module.get(), failure.dwId, failure.inserts);
+        EXPECT_EQ(0u, text.rfind(failure.pszStart, 0)) << text;
+    }
 }
 
 }  // namespace
