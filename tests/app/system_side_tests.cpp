@@ -229,6 +229,24 @@ TEST_F(ServiceRun, AReaderHoldingTheLogDelaysItsLinesButCostsNone)
     EXPECT_EQ(LoggedEvents(), expected);
 }
 
+// The log was rotated away and a folder took its name before the next
+// device: the lines wait in memory, and the window's timer brings them in,
+// in order, once the folder is gone.
+TEST_F(ServiceRun, LinesWaitWhileAFolderHoldsTheLogsNameAndLandOnceItGoes)
+{
+    ASSERT_NE(WaitForPlugtrailWindow(kRunMs), nullptr);
+    ASSERT_TRUE(DeleteFileA(kDeviceLog));
+    ASSERT_TRUE(CreateDirectoryA(kDeviceLog, nullptr));
+    const std::string stick = Quoted(kStickId);
+    EXPECT_EQ(UsbSide("plug " + stick + " USBSTOR \"Stick\" \"Disk\" \"Maker\" \"\""), 0u);
+    EXPECT_EQ(UsbSide("unplug " + stick), 0u);
+    ASSERT_TRUE(RemoveDirectoryA(kDeviceLog));
+    for (const DWORD dwStart = GetTickCount(); ReadLines(kDeviceLog).size() < 2 && GetTickCount() - dwStart < kRunMs;)
+        Sleep(50);
+    EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{"USB storage device attached: 'Stick' / 'Disk' / 'Maker'",
+                                                        "USB storage device removed: 'Stick' / 'Disk' / 'Maker'"}));
+}
+
 class ServiceStartedWithAStickIn : public ServiceRun {
 protected:
     void SetUp() override
