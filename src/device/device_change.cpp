@@ -7,9 +7,8 @@
 
 #include "device/device_identity.h"
 #include "device/device_info.h"
-#include "log/event_log.h"
-#include "log/device_log.h"
-#include "log/device_report.h"
+#include "device/device_report.h"
+#include "log/trace.h"
 #include "util/text.h"
 
 CDeviceInfoStore* pDeviceStore = nullptr;
@@ -20,10 +19,6 @@ namespace {
 
 const GUID kGuidIoMediaArrival = {0xD07433C0, 0xA98E, 0x11D2, {0x91, 0x7A, 0x00, 0xA0, 0xC9, 0x06, 0x8F, 0xF3}};
 const GUID kGuidIoMediaRemoval = {0xD07433C1, 0xA98E, 0x11D2, {0x91, 0x7A, 0x00, 0xA0, 0xC9, 0x06, 0x8F, 0xF3}};
-
-// A storage service of this exact name is kept out of the device log.
-constexpr char SILENT_SERVICE[] = "xUSBSTOR";
-constexpr char DEVICE_LOG_FORMAT[] = "%s device %s: '%s' / '%s' / '%s'";
 
 // The broadcast record's own size bounds every read of it: a record that is
 // shorter than its type needs, or a device name not terminated inside it, is
@@ -79,20 +74,6 @@ void TraceMediaEvent(DEV_BROADCAST_HDR* pHdr)
 void TraceOtherEvent(WPARAM wParam)
 {
     Trace(1, "DBT_DEVICEARRIVAL wParam=%08X", static_cast<unsigned>(wParam));
-}
-
-// The event beside a device log line: the line's four fields, then the
-// device's identity.
-void ReportDeviceLine(DWORD dwEventId, const char* pszTypeName, const char* pszFriendlyName,
-                      const char* pszDeviceDesc, const char* pszMfg, const char* pszInstanceId)
-{
-    UsbIdentity identity;
-    ParseUsbIdentity(pszInstanceId, identity);
-    const char* const apszStrings[DEVICE_EVENT_STRINGS] = {
-        pszTypeName,   pszFriendlyName,     pszDeviceDesc,        pszMfg,
-        pszInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};
-    ReportDeviceEvent(dwEventId, apszStrings);
-    ReportDeviceLogNotices();
 }
 
 }  // namespace
@@ -189,10 +170,9 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
             pDeviceStore->AddVolume(pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
                                     szInstanceId);
         Trace(1, "service=%s", szService);
-        if (std::strcmp(szService, SILENT_SERVICE) != 0) {
-            LogDevice(DEVICE_LOG_FORMAT, szTypeName, "attached", szFriendlyName, szDeviceDesc, szMfg);
-            ReportDeviceLine(EVENT_DEVICE_ATTACHED, szTypeName, szFriendlyName, szDeviceDesc, szMfg, szInstanceId);
-        }
+        if (!IsSilentService(szService))
+            ReportDevice(DeviceEvent::Attached,
+                         {szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg, szInstanceId});
         return;
     }
 
@@ -201,11 +181,8 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
     if (index < 0) return;
     const DeviceRecord& record = pDeviceStore->Record(index);
     Trace(1, "service=%s", record.szService);
-    if (std::strcmp(record.szService, SILENT_SERVICE) != 0) {
-        LogDevice(DEVICE_LOG_FORMAT, record.szTypeName, "removed", record.szFriendlyName, record.szDeviceDesc,
-                  record.szMfg);
-        ReportDeviceLine(EVENT_DEVICE_REMOVED, record.szTypeName, record.szFriendlyName, record.szDeviceDesc,
-                         record.szMfg, record.szInstanceId);
-    }
+    if (!IsSilentService(record.szService))
+        ReportDevice(DeviceEvent::Removed, {record.szService, record.szTypeName, record.szFriendlyName,
+                                            record.szDeviceDesc, record.szMfg, record.szInstanceId});
     pDeviceStore->RemoveVolume(index);
 }

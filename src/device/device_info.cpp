@@ -213,7 +213,7 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
     return true;
 }
 
-void SeedDeviceStore(CDeviceInfoStore& store)
+void SeedDeviceStore(CDeviceInfoStore& store, SeededDeviceVisitor pfnRecorded, void* pContext)
 {
     ScopedDevInfoList devInfo(
         SetupDiGetClassDevsA(&kGuidDevinterfaceUsbDevice, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
@@ -230,8 +230,13 @@ void SeedDeviceStore(CDeviceInfoStore& store)
                                                  fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
                                 ReadInstanceId(devInfo.get(), devInfoData, fields.szInstanceId);
                                 // A full store leaves the rest unknown, as it does for arrivals.
-                                return !store.SeedVolume(pszPath, fields.szService, fields.szTypeName,
-                                                         fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
-                                                         fields.szInstanceId);
+                                if (!store.SeedVolume(pszPath, fields.szService, fields.szTypeName,
+                                                      fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
+                                                      fields.szInstanceId))
+                                    return true;
+                                if (pfnRecorded != nullptr)
+                                    pfnRecorded(pContext, {fields.szService, fields.szTypeName, fields.szFriendlyName,
+                                                           fields.szDeviceDesc, fields.szMfg, fields.szInstanceId});
+                                return false;
                             });
 }

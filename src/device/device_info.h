@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "device/device_identity.h"
+#include "device/device_text.h"
 
 constexpr size_t DEVINFO_TEXT_SIZE = 260;  // service, friendly name, description, manufacturer
 constexpr size_t DEVINFO_TYPENAME_SIZE = 32;
@@ -51,5 +52,8 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
 // Stores every present USB device interface as an arrival's lookup would
 // store it, and writes no line: a device that was in before the start is
 // then logged when it goes, like any other. One pass over the class, no
-// report. Devices beyond the store's free slots stay unknown.
-void SeedDeviceStore(CDeviceInfoStore& store);
+// enumeration report. Devices beyond the store's free slots stay unknown.
+// Each device stored is handed to pfnRecorded (may be null) with the fields
+// as the lookup read them.
+using SeededDeviceVisitor = void (*)(void* pContext, const DeviceText& text);
+void SeedDeviceStore(CDeviceInfoStore& store, SeededDeviceVisitor pfnRecorded = nullptr, void* pContext = nullptr);

@@ -7,9 +7,10 @@
 #include "app/app.h"
 #include "device/device_change.h"
 #include "device/device_info.h"
+#include "device/device_report.h"
 #include "log/device_log.h"
-#include "log/device_report.h"
 #include "log/event_log.h"
+#include "log/run.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/scoped_handle.h"
@@ -101,11 +102,12 @@ DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
         const DWORD dwError = GetLastError();
         NotificationsFailed(dwError);
         if (bDebugMode) return 0;
+    } else if (pDeviceStore != nullptr) {
+        // Devices already in are known before the first event, so their
+        // removal is logged. Seeding after the registration and before the
+        // first message leaves no moment in which an arrival goes unseen.
+        StartMonitoring(*pDeviceStore);
     }
-    // Devices already in are known before the first event, so their removal
-    // is logged. Seeding after the registration and before the first message
-    // leaves no moment in which an arrival goes unseen.
-    if (pDeviceStore != nullptr) SeedDeviceStore(*pDeviceStore);
 
     // An earlier run's loss line may wait for the log.
     RetryLaterIfLinesWait(hwndMain);

@@ -1,24 +1,26 @@
 #include "log/event_log.h"
 
+#include "log/console_user.h"
 #include "log/log_line.h"
+#include "log/run_state.h"
 #include "log/trace.h"
-#include "util/scoped_handle.h"
 #include "util/system_error.h"
 #include "util/text.h"
 
 namespace {
 
-constexpr char APPLICATION_LOG_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
-constexpr size_t SOURCE_KEY_SIZE = sizeof APPLICATION_LOG_KEY + sizeof EVENT_SOURCE_NAME;
-constexpr DWORD EVENT_TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 // Room for the longest text an event carries (a property of up to 259
 // characters); the instance ID is shorter still.
 constexpr size_t EVENT_INSERT_SIZE = 260;
 constexpr size_t COUNT_TEXT_SIZE = 16;
+// An event's own strings at most, before the three that every event ends with.
+constexpr size_t EVENT_OWN_STRINGS_MAX = DEVICE_EVENT_STRINGS;
+constexpr size_t EVENT_COMMON_STRINGS = 3;
 
 // Reports come from the window thread, the service thread and the control
-// dispatcher's thread; one at a time, since a failed report reopens the
-// source that the others use.
+// dispatcher's thread; one at a time, so that sequence numbers follow the
+// order of the reports, and since a failed report reopens the source that
+// the others use.
 class CEventLock {
 public:
     CEventLock() { InitializeCriticalSection(&m_cs); }
@@ -38,7 +40,11 @@ public:
     CEventLocked& operator=(const CEventLocked&) = delete;
 };
 
-// Opened at the first report and kept, under the lock, until a report fails.
+// Everything below is used under the lock.
+char szRunId[RUN_ID_SIZE] = "";
+DWORD dwSequence = 0;
+
+// Opened at the first report and kept until a report fails.
 HANDLE hEventSource = nullptr;
 
 HANDLE EventSource()
@@ -52,22 +58,42 @@ HANDLE EventSource()
     return hEventSource;
 }
 
-void Report(WORD wType, DWORD dwEventId, const char** apszStrings, WORD cStrings)
+bool TryReport(WORD wType, DWORD dwEventId, const char** apszStrings, WORD cStrings)
 {
-    CEventLocked locked;
     HANDLE hSource = EventSource();
-    if (hSource == nullptr) return;
-    if (pfnReportEventA(hSource, wType, 0, dwEventId, nullptr, cStrings, 0, apszStrings, nullptr)) return;
-    DWORD dwError = GetLastError();
-    Trace(1, "ReportEventA(%lu) failed, Error=%lu; registering the source again", dwEventId, dwError);
-    DeregisterEventSource(hEventSource);
-    hEventSource = nullptr;
-    hSource = EventSource();
-    if (hSource == nullptr) return;
-    if (!pfnReportEventA(hSource, wType, 0, dwEventId, nullptr, cStrings, 0, apszStrings, nullptr)) {
-        dwError = GetLastError();
-        Trace(1, "ReportEventA(%lu) failed again, Error=%lu", dwEventId, dwError);
+    return hSource != nullptr &&
+           pfnReportEventA(hSource, wType, 0, dwEventId, nullptr, cStrings, 0, apszStrings, nullptr);
+}
+
+// Reports an event with its own strings and the three that every event ends
+// with. Its sequence number is taken whether or not the report succeeds: a
+// collector then sees the gap.
+void Report(WORD wType, DWORD dwEventId, const char* const* apszOwn, size_t cOwn)
+{
+    char szUser[CONSOLE_USER_SIZE];
+    ReadConsoleUser(szUser);
+    CEventLocked locked;
+    char szSequence[COUNT_TEXT_SIZE];
+    FormatText(szSequence, "%lu", ++dwSequence);
+    const char* apszStrings[EVENT_OWN_STRINGS_MAX + EVENT_COMMON_STRINGS];
+    size_t cStrings = 0;
+    for (; cStrings < cOwn && cStrings < EVENT_OWN_STRINGS_MAX; ++cStrings) apszStrings[cStrings] = apszOwn[cStrings];
+    apszStrings[cStrings++] = szUser;
+    apszStrings[cStrings++] = szSequence;
+    apszStrings[cStrings++] = szRunId;
+    const WORD wStrings = static_cast<WORD>(cStrings);
+
+    if (!TryReport(wType, dwEventId, apszStrings, wStrings)) {
+        DWORD dwError = GetLastError();
+        Trace(1, "ReportEventA(%lu) failed, Error=%lu; registering the source again", dwEventId, dwError);
+        if (hEventSource != nullptr) DeregisterEventSource(hEventSource);
+        hEventSource = nullptr;
+        if (!TryReport(wType, dwEventId, apszStrings, wStrings)) {
+            dwError = GetLastError();
+            Trace(1, "ReportEventA(%lu) failed again, Error=%lu", dwEventId, dwError);
+        }
     }
+    SaveLastSequence(dwSequence);
 }
 
 // The system's text for an error, without the line end it comes with.
@@ -80,14 +106,16 @@ void ErrorInserts(DWORD dwError, char (&szCode)[COUNT_TEXT_SIZE], char (&szText)
         szText[--len] = '\0';
 }
 
-void FormatSourceKey(char (&szKey)[SOURCE_KEY_SIZE])
-{
-    FormatText(szKey, "%s\\%s", APPLICATION_LOG_KEY, EVENT_SOURCE_NAME);
-}
-
 }  // namespace
 
 ReportEventFunction pfnReportEventA = ReportEventA;
+
+void BeginEventRun(const char* pszRun)
+{
+    CEventLocked locked;
+    CopyText(szRunId, pszRun);
+    dwSequence = 0;
+}
 
 void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS])
 {
@@ -98,7 +126,7 @@ void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_
         ReplaceControlChars(aszInserts[i]);
         apszInserts[i] = aszInserts[i];
     }
-    Report(EVENTLOG_INFORMATION_TYPE, dwEventId, apszInserts, static_cast<WORD>(DEVICE_EVENT_STRINGS));
+    Report(EVENTLOG_INFORMATION_TYPE, dwEventId, apszInserts, DEVICE_EVENT_STRINGS);
 }
 
 void ReportLostLines(DWORD dwCount)
@@ -107,6 +135,28 @@ void ReportLostLines(DWORD dwCount)
     FormatText(szCount, "%lu", dwCount);
     const char* apszInserts[] = {szCount};
     Report(EVENTLOG_WARNING_TYPE, EVENT_LINES_LOST, apszInserts, 1);
+}
+
+void ReportMonitoringStarted(const char* pszVersion, DWORD dwPresentDevices)
+{
+    char szCount[COUNT_TEXT_SIZE];
+    FormatText(szCount, "%lu", dwPresentDevices);
+    const char* apszInserts[] = {pszVersion, szCount};
+    Report(EVENTLOG_INFORMATION_TYPE, EVENT_MONITORING_STARTED, apszInserts, 2);
+}
+
+void ReportMonitoringStopped(const char* pszReason)
+{
+    const char* apszInserts[] = {pszReason};
+    Report(EVENTLOG_INFORMATION_TYPE, EVENT_MONITORING_STOPPED, apszInserts, 1);
+}
+
+void ReportUncleanEnd(const char* pszRun, DWORD dwLastSequence)
+{
+    char szSequence[COUNT_TEXT_SIZE];
+    FormatText(szSequence, "%lu", dwLastSequence);
+    const char* apszInserts[] = {pszRun, szSequence};
+    Report(EVENTLOG_WARNING_TYPE, EVENT_UNCLEAN_END, apszInserts, 2);
 }
 
 void ReportLogUnwritable(const char* pszPath, DWORD dwError)
@@ -133,33 +183,3 @@ void ReportServiceError(const char* pszText)
     Report(EVENTLOG_ERROR_TYPE, EVENT_SERVICE_ERROR, apszInserts, 1);
 }
 
-void RegisterEventLogSource(const char* pszMessageFile)
-{
-    char szKey[SOURCE_KEY_SIZE];
-    FormatSourceKey(szKey);
-    HKEY hKey = nullptr;
-    LONG lError = RegCreateKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE, nullptr, &hKey, nullptr);
-    if (lError != ERROR_SUCCESS) {
-        Trace(1, "RegisterEventLogSource: RegCreateKeyExA failed, Error=%ld", lError);
-        return;
-    }
-    ScopedRegKey key(hKey);
-    const DWORD cbMessageFile = static_cast<DWORD>(lstrlenA(pszMessageFile)) + 1;
-    lError = RegSetValueExA(key.get(), "EventMessageFile", 0, REG_EXPAND_SZ,
-                            reinterpret_cast<const BYTE*>(pszMessageFile), cbMessageFile);
-    if (lError != ERROR_SUCCESS) Trace(1, "RegisterEventLogSource: EventMessageFile not set, Error=%ld", lError);
-    const DWORD dwTypes = EVENT_TYPES_SUPPORTED;
-    lError = RegSetValueExA(key.get(), "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwTypes),
-                            sizeof dwTypes);
-    if (lError != ERROR_SUCCESS) Trace(1, "RegisterEventLogSource: TypesSupported not set, Error=%ld", lError);
-}
-
-void RemoveEventLogSource()
-{
-    char szKey[SOURCE_KEY_SIZE];
-    FormatSourceKey(szKey);
-    const LONG lError = RegDeleteKeyA(HKEY_LOCAL_MACHINE, szKey);
-    if (lError != ERROR_SUCCESS && lError != ERROR_FILE_NOT_FOUND)
-        Trace(1, "RemoveEventLogSource: RegDeleteKeyA failed, Error=%ld", lError);
-}

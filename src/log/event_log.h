@@ -1,7 +1,13 @@
 // The program's events in the Application event log, beside the device log:
 // the same attachments and removals, with what identifies the device, in the
-// channel that fleets of Windows machines already collect; and whatever
-// keeps a device line from the log, or ends all logging.
+// channel that fleets of Windows machines already collect; when monitoring
+// started and stopped, and whether the run before ended without a stop;
+// and whatever keeps a device line from the log, or ends all logging.
+//
+// Every event ends with the same three strings: the user at the console, the
+// event's sequence number within the run (1 for the first, one more for
+// every report tried, so a missing number shows a lost event) and the run's
+// identity (its start in UTC).
 #pragma once
 
 #include <windows.h>
@@ -14,21 +20,38 @@ constexpr char EVENT_SOURCE_NAME[] = "Plugtrail";
 constexpr DWORD EVENT_DEVICE_ATTACHED = 100;
 constexpr DWORD EVENT_DEVICE_REMOVED = 101;
 constexpr DWORD EVENT_LINES_LOST = 102;
+constexpr DWORD EVENT_DEVICE_PRESENT = 103;
+constexpr DWORD EVENT_MONITORING_STARTED = 110;
+constexpr DWORD EVENT_MONITORING_STOPPED = 111;
+constexpr DWORD EVENT_UNCLEAN_END = 112;
 constexpr DWORD EVENT_LOG_UNWRITABLE = 120;
 constexpr DWORD EVENT_NOTIFICATIONS_FAILED = 121;
 constexpr DWORD EVENT_SERVICE_ERROR = 122;
 
 // Type label, friendly name, description, manufacturer, instance ID, vendor
-// ID, product ID, serial number: the inserts of events 100 and 101.
+// ID, product ID, serial number: the first inserts of events 100, 101, 103.
 constexpr size_t DEVICE_EVENT_STRINGS = 8;
 
-// Reports one attachment or removal event with its eight strings (none null;
-// unknown ones empty). Control characters become spaces, as in the device
-// log. Allocates nothing.
+// The run whose events follow: pszRun is its identity, and the sequence
+// starts again at 1. Call before other threads report.
+void BeginEventRun(const char* pszRun);
+
+// Reports one device event (100, 101 or 103) with its eight strings (none
+// null; unknown ones empty). Control characters become spaces, as in the
+// device log. Allocates nothing.
 void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS]);
 
 // Reports that dwCount device log lines were lost (a warning).
 void ReportLostLines(DWORD dwCount);
+
+// Reports the start of monitoring: the program's version, and how many
+// events 103 follow.
+void ReportMonitoringStarted(const char* pszVersion, DWORD dwPresentDevices);
+// Reports the end of monitoring, with its reason.
+void ReportMonitoringStopped(const char* pszReason);
+// Reports that the run pszRun ended without a stop, after its event
+// dwLastSequence (a warning).
+void ReportUncleanEnd(const char* pszRun, DWORD dwLastSequence);
 
 // Reports that the device log at pszPath cannot be written, with the
 // system's error (an error event).
@@ -47,9 +70,3 @@ void ReportServiceError(const char* pszText);
 // by tests: Wine's ReportEventA never fails.
 using ReportEventFunction = BOOL(WINAPI*)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID);
 extern ReportEventFunction pfnReportEventA;
-
-// Registers the event source for the Application log, with pszMessageFile
-// (the installed executable) holding its messages. Failures are traced.
-void RegisterEventLogSource(const char* pszMessageFile);
-// Removes that registration; a missing one is no failure.
-void RemoveEventLogSource();

@@ -1,11 +1,14 @@
 // What one run of the program leaves for the next, under the program's own
-// key HKLM\SOFTWARE\Plugtrail: the count of device log lines that a run had
-// to give up, so that the next run puts it into the device log. The key is
-// the same for the service and for a debug run; only SYSTEM and
-// Administrators may write it, and uninstalling removes it.
+// key HKLM\SOFTWARE\Plugtrail: which run it was, the sequence number of the
+// last event it reported, whether it ended through a stop, a shutdown or its
+// window's close, and how many device log lines it had to give up. The key
+// serves the service and a debug run alike; only SYSTEM and Administrators
+// may write it, and uninstalling removes it.
 #pragma once
 
 #include <windows.h>
+
+#include "log/log_line.h"
 
 constexpr char RUN_STATE_KEY[] = "SOFTWARE\\Plugtrail";
 
@@ -13,6 +16,19 @@ constexpr char RUN_STATE_KEY[] = "SOFTWARE\\Plugtrail";
 // when it cannot be opened, the state reads as empty and nothing is saved.
 // Call once at start, before other threads use it.
 void OpenRunState();
+
+struct PreviousRun {
+    char szRun[RUN_ID_SIZE];  // empty when no run was recorded
+    DWORD dwLastSequence;
+    bool bEndedCleanly;
+};
+PreviousRun LoadPreviousRun();
+
+// A new run: its identity, no event yet, not ended.
+void SaveRunStart(const char* pszRun);
+// One small write, made with every event.
+void SaveLastSequence(DWORD dwSequence);
+void SaveCleanEnd();
 
 // Device log lines that an earlier run could not write, whose count is
 // already reported; 0 when none.

@@ -2,7 +2,7 @@
 // operation opens its SCM handles and closes them before it returns.
 #include "service/service.h"
 
-#include "log/event_log.h"
+#include "service/event_source.h"
 #include "log/run_state.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"

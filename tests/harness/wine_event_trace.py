@@ -43,6 +43,11 @@ class TraceError(ValueError):
     """The trace holds a report that cannot be read whole."""
 
 
+# Every event of Plugtrail ends with the same three strings: the console
+# user, the event's sequence number within its run, and the run's identity.
+COMMON_STRINGS = 3
+
+
 class Event(NamedTuple):
     type: int
     id: int  # as reported; Event Viewer shows its low 16 bits
@@ -53,6 +58,23 @@ class Event(NamedTuple):
     @property
     def level(self):
         return LEVELS.get(self.type, f"type 0x{self.type:04x}")
+
+    @property
+    def own(self):
+        """The event as its own strings make it, without the three common ones."""
+        return Event(self.type, self.id, self.strings[:-COMMON_STRINGS])
+
+    @property
+    def user(self):
+        return self.strings[-3]
+
+    @property
+    def sequence(self):
+        return int(self.strings[-2])
+
+    @property
+    def run(self):
+        return self.strings[-1]
 
 
 # [timestamp:][process:]thread:class:channel:function message

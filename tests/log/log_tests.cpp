@@ -10,7 +10,6 @@
 
 #include "log/append_file.h"
 #include "log/device_log.h"
-#include "log/device_report.h"
 #include "log/event_log.h"
 #include "log/log_backlog.h"
 #include "log/log_security.h"
@@ -305,14 +304,17 @@ TEST_F(DeviceLogTest, LinesGivenUpAtTheEndOfARunAreReportedThenAndLoggedByTheNex
         EndRun(RunEnd::StopRequested, 0, nullptr);
     }
     std::vector<ReportedEvent> reported = events.Take();
-    ASSERT_EQ(1u, reported.size());
+    ASSERT_EQ(2u, reported.size());
     EXPECT_EQ(EVENT_LINES_LOST, reported[0].dwId);
     EXPECT_EQ(std::vector<std::string>{"2"}, reported[0].strings);
+    EXPECT_EQ(EVENT_MONITORING_STOPPED, reported[1].dwId) << "the run's last event";
+    EXPECT_EQ(std::vector<std::string>{"stop requested"}, reported[1].strings);
     EXPECT_EQ(2u, LoadLostLines());
     EXPECT_EQ("", ReadWholeFile(DEVICE_LOG_PATH));
 
     BeginRun();
     LogDevice("three");
+    ReportDeviceLogNotices();  // as the start of monitoring does
     const auto lines = ReadLines(DEVICE_LOG_PATH);
     ASSERT_EQ(2u, lines.size());
     const std::string loss = "  Plugtrail: 2 device log lines lost while the log could not be written";

@@ -17,7 +17,13 @@ BOOL WINAPI Catch(HANDLE hSource, WORD wType, WORD wCategory, DWORD dwId, PSID p
         SetLastError(RPC_S_INVALID_BINDING);
         return FALSE;
     }
-    g_reported.push_back({wType, dwId, std::vector<std::string>(apszStrings, apszStrings + cStrings)});
+    ReportedEvent event{wType, dwId, std::vector<std::string>(apszStrings, apszStrings + cStrings), "", "", ""};
+    for (std::string* common : {&event.run, &event.sequence, &event.user}) {
+        if (event.strings.empty()) break;
+        *common = event.strings.back();
+        event.strings.pop_back();
+    }
+    g_reported.push_back(event);
     // On to the system as well: tests that read Wine's trace of the reports
     // see them there.
     return ReportEventA(hSource, wType, wCategory, dwId, pSid, cStrings, dwData, apszStrings, pData);

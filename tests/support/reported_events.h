@@ -13,7 +13,10 @@
 struct ReportedEvent {
     WORD wType;
     DWORD dwId;
-    std::vector<std::string> strings;
+    std::vector<std::string> strings;  // the event's own, without the three every event ends with
+    std::string user;                   // the console user
+    std::string sequence;
+    std::string run;
 };
 
 class ReportedEvents {

@@ -4,13 +4,15 @@
 // closes a debug run's window and removes the device nodes it made.
 //
 //   usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION
+//   usb_side insert ID SERVICE FRIENDLY DESC MFG LOCATION
 //   usb_side unplug ID
 //   usb_side send CODE [ID]
 //   usb_side find
 //   usb_side close
 //   usb_side remove ID
 //
-// ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
+// insert makes the device present without a broadcast: a device that is
+// already in when Plugtrail starts. ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
 // property text ("") leaves that property unset. The device node stays in the
 // registry between runs, so a later unplug finds what plug made. Exit code 0
 // on success; otherwise a message on stderr and 1 (2 for a usage error).
@@ -38,7 +40,7 @@ constexpr DWORD kFindTimeoutMs = 10000;
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION\n"
+                 "usage: usb_side plug|insert ID SERVICE FRIENDLY DESC MFG LOCATION\n"
                  "       usb_side unplug ID\n"
                  "       usb_side send CODE [ID]\n"
                  "       usb_side find\n"
@@ -68,7 +70,7 @@ void SendInterfaceEvent(WPARAM code, const std::string& path)
     SendOrThrow(code, record.data());
 }
 
-int Plug(char** argv)
+int Plug(char** argv, bool bBroadcast)
 {
     UsbDeviceSpec spec;
     spec.instanceId = argv[0];
@@ -80,8 +82,8 @@ int Plug(char** argv)
     SimulatedUsbDevice device(spec);
     device.Keep();
     device.SetPresent(true);
-    SendInterfaceEvent(DBT_DEVICEARRIVAL, device.BroadcastPath());
-    std::printf("plugged %s\n", spec.instanceId.c_str());
+    if (bBroadcast) SendInterfaceEvent(DBT_DEVICEARRIVAL, device.BroadcastPath());
+    std::printf("%s %s\n", bBroadcast ? "plugged" : "inserted", spec.instanceId.c_str());
     return 0;
 }
 
@@ -133,7 +135,7 @@ int Run(int argc, char** argv)
 {
     if (argc < 2) return Usage();
     const std::string command = argv[1];
-    if (command == "plug" && argc == 8) return Plug(argv + 2);
+    if ((command == "plug" || command == "insert") && argc == 8) return Plug(argv + 2, command == "plug");
     if (command == "unplug" && argc == 3) return Unplug(argv[2]);
     if (command == "send" && (argc == 3 || argc == 4)) return Send(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "find" && argc == 2) return Find();
