@@ -1,6 +1,8 @@
-// The package's deferred custom action, run as LocalSystem right after the
-// installer has registered the service: it sets what the installer's own
-// service tables cannot, the same way -Install sets it.
+// The package's deferred custom actions, run as LocalSystem.
+//
+// ConfigureService, right after the installer has registered the service,
+// sets what the installer's own service tables cannot, the same way -Install
+// sets it.
 //  - The executable path in double quotes. How the installer writes the path
 //    is not documented (Wine's writes it bare), and a bare path with spaces
 //    could be taken for a shorter program path followed by arguments.
@@ -11,10 +13,18 @@
 //    know these two settings; their refusal, in whatever words, is noted in
 //    the installer's log and does not fail the install.
 // CustomActionData carries the installed executable's full path.
+//
+// RemoveRunStateKey, on removal after the service is deleted, deletes the key
+// that each run of the program leaves for the next, as -Uninstall does, but
+// not when an upgrade removes the old version: the new version's first run
+// reads it. The installer's registry tables do not serve: a key they remove
+// goes in an upgrade's removal too, and one they create gets inherited
+// permissions, not the protected ones the program gives it.
 #include <windows.h>
 
 #include <msiquery.h>
 
+#include "log/run_state.h"
 #include "service/service_recovery.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
@@ -24,7 +34,17 @@ namespace {
 constexpr char SERVICE_NAME[] = "Plugtrail";
 constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
 constexpr size_t PRIVILEGES_CHARS = sizeof kServiceRequiredPrivileges;
-constexpr size_t OPTIONAL_NOTE_SIZE = 96;
+constexpr size_t NOTE_SIZE = 96;
+
+// A line in the installer's log (msiexec /l*v) that fails nothing.
+void Note(MSIHANDLE hInstall, const char* pszNote)
+{
+    const MSIHANDLE hRecord = MsiCreateRecord(0);
+    if (hRecord == 0) return;
+    MsiRecordSetStringA(hRecord, 0, pszNote);
+    MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, hRecord);
+    MsiCloseHandle(hRecord);
+}
 
 // The Vista structure, which the headers declare only for Vista targets.
 struct RequiredPrivilegesInfoW {
@@ -40,13 +60,9 @@ void SetOptional(MSIHANDLE hInstall, SC_HANDLE hService, DWORD dwLevel, void* pI
 {
     if (ChangeServiceConfig2W(hService, dwLevel, pInfo)) return;
     const DWORD dwError = GetLastError();
-    char szNote[OPTIONAL_NOTE_SIZE];
+    char szNote[NOTE_SIZE];
     FormatText(szNote, "Plugtrail: service setting %lu not set, error %lu", dwLevel, dwError);
-    const MSIHANDLE hRecord = MsiCreateRecord(0);
-    if (hRecord == 0) return;
-    MsiRecordSetStringA(hRecord, 0, szNote);
-    MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, hRecord);
-    MsiCloseHandle(hRecord);
+    Note(hInstall, szNote);
 }
 
 }  // namespace
@@ -82,5 +98,20 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE hInst
     RequiredPrivilegesInfoW privileges = {szPrivileges};
     SetOptional(hInstall, service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
     SetOptional(hInstall, service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges);
+    return ERROR_SUCCESS;
+}
+
+// A key left behind costs at most a stale count of lost lines in the first
+// run of a later installation; a removal that stops half way costs the whole
+// product. So a failure is only noted. A missing key (the service never ran,
+// or -Uninstall removed it) is what removal wants anyway.
+extern "C" __declspec(dllexport) UINT __stdcall RemoveRunStateKey(MSIHANDLE hInstall)
+{
+    const LONG lError = RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY);
+    if (lError != ERROR_SUCCESS && lError != ERROR_FILE_NOT_FOUND) {
+        char szNote[NOTE_SIZE];
+        FormatText(szNote, "Plugtrail: HKLM\\%s not removed, error %ld", RUN_STATE_KEY, lError);
+        Note(hInstall, szNote);
+    }
     return ERROR_SUCCESS;
 }

@@ -2,9 +2,9 @@
 // (msiexec /qn), installed into the prefix's Program Files: what it
 // registers, a simulated device reaching the log, an upgrade, a refused
 // downgrade and side-by-side rebuild, a refused install over an -Install
-// service, and removal; and the order of the installer's actions, read from
-// the package itself. The packages are built from the tested Plugtrail.exe
-// (tests/CMakeLists.txt).
+// service, and removal, which keeps the run state only for an upgrade; and
+// the order of the installer's actions, read from the package itself. The
+// packages are built from the tested Plugtrail.exe (tests/CMakeLists.txt).
 #include <windows.h>
 
 #include <msi.h>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "log/run_state.h"
 #include "service/scm_helpers.h"
 #include "support/processes.h"
 #include "support/simulated_usb.h"
@@ -27,6 +28,8 @@ constexpr char kDeviceLog[] = "C:\\_UsbDevices.log";
 constexpr char kInstalledExe[] = "C:\\Program Files\\Plugtrail\\Plugtrail.exe";
 constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
 constexpr char kUpgradeCode[] = "{4F963B87-D193-4232-9E62-2762E374AA2F}";
+// Any product code: the package only asks whether the property is set.
+constexpr char kUpgradingProduct[] = "{0B7A1C52-6D3E-4F8A-9C21-5E4D3B2A1F60}";
 constexpr char kStickId[] = "USB\\VID_0781&PID_5567\\4C53PKG1";
 constexpr DWORD kRunMs = 120000;
 constexpr DWORD kInstallFailure = 1603;
@@ -42,12 +45,12 @@ DWORD RunTool(const std::string& exe, const std::string& args)
     return child.Started() ? child.Wait(kRunMs) : 0xFFFFFFFF;
 }
 
-DWORD Msiexec(const char* pszAction, const char* pszPackage)
+DWORD Msiexec(const char* pszAction, const char* pszPackage, const std::string& properties = "")
 {
     char szSystem[MAX_PATH];
     GetSystemDirectoryA(szSystem, MAX_PATH);
     return RunTool(std::string(szSystem) + "\\msiexec.exe",
-                   std::string(pszAction) + " \"" + PackagePath(pszPackage) + "\" /qn");
+                   std::string(pszAction) + " \"" + PackagePath(pszPackage) + "\" /qn " + properties);
 }
 
 // The service's registration in one line, or an empty text when it is not
@@ -115,6 +118,7 @@ protected:
     {
         for (const char* pszName : {"higher", "current", "lower", "rebuild"}) Msiexec("/x", pszName);
         RemoveService("Plugtrail");
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY);
         RemoveSimulatedDevice(kStickId);
         DeleteIfPresent(kDeviceLog);
     }
@@ -146,13 +150,28 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
     // Not only reported running: the new service took the stick over at its start.
     EXPECT_EQ(RunTool("usb_side.exe", std::string("unplug \"") + kStickId + "\""), 0u);
     EXPECT_NE(ReadWholeFile(kDeviceLog).find("USB storage device removed: 'SanDisk Cruzer Blade'"), std::string::npos);
+    EXPECT_TRUE(KeyExists(RUN_STATE_KEY));
 
     ASSERT_EQ(Msiexec("/x", "higher"), 0u);
     EXPECT_FALSE(ServiceExists("Plugtrail"));
     EXPECT_FALSE(FileExists(kInstalledExe));
     EXPECT_FALSE(KeyExists(kEventSourceKey));
+    EXPECT_FALSE(KeyExists(RUN_STATE_KEY));
     EXPECT_TRUE(InstalledVersions().empty());
     EXPECT_NE(ReadWholeFile(kDeviceLog).find("attached"), std::string::npos);
+}
+
+// The old version's removal in an upgrade, with UPGRADINGPRODUCTCODE as
+// Windows sets it; Wine's upgrade does not (docs/TESTING.md).
+TEST_F(Package, KeepsTheRunStateWhenAnUpgradeRemovesTheOldVersion)
+{
+    ASSERT_EQ(Msiexec("/i", "current"), 0u);
+    ASSERT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    ASSERT_TRUE(KeyExists(RUN_STATE_KEY));
+
+    ASSERT_EQ(Msiexec("/x", "current", std::string("UPGRADINGPRODUCTCODE=") + kUpgradingProduct), 0u);
+    EXPECT_FALSE(ServiceExists("Plugtrail"));
+    EXPECT_TRUE(KeyExists(RUN_STATE_KEY));
 }
 
 TEST_F(Package, RefusesAServiceThatTheInstallOptionRegistered)
@@ -169,9 +188,10 @@ TEST_F(Package, RefusesAServiceThatTheInstallOptionRegistered)
 // Wine's installer removes the old version in a process of its own wherever
 // the action stands, so only the package shows that an upgrade removes it
 // inside its own transaction, which Windows rolls back when the new version
-// fails, and that the service is configured between its registration and
-// its start.
-TEST(PackageSequence, RemovesTheOldVersionInsideTheTransactionAndConfiguresTheServiceBeforeItStarts)
+// fails, that the service is configured between its registration and its
+// start, and that the run state goes once the service is gone, inside the
+// script, where alone a deferred action runs.
+TEST(PackageSequence, RemovesTheOldVersionInsideTheTransactionConfiguresTheServiceAndDeletesTheRunStateAfterIt)
 {
     PMSIHANDLE database;
     ASSERT_EQ(MsiOpenDatabaseA(PackagePath("current").c_str(), MSIDBOPEN_READONLY, &database), 0u);
@@ -181,6 +201,9 @@ TEST(PackageSequence, RemovesTheOldVersionInsideTheTransactionAndConfiguresTheSe
     const int configure = ExecuteSequence(database, "ConfigureService");
     EXPECT_LT(ExecuteSequence(database, "InstallServices"), configure);
     EXPECT_LT(configure, ExecuteSequence(database, "StartServices"));
+    const int removeRunState = ExecuteSequence(database, "RemoveRunStateKey");
+    EXPECT_LT(ExecuteSequence(database, "DeleteServices"), removeRunState);
+    EXPECT_LT(removeRunState, ExecuteSequence(database, "InstallFinalize"));
 }
 
 }  // namespace
