@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,13 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
 {
     DataModule module(PlugtrailPath());
     ASSERT_NE(module.get(), nullptr) << "LoadLibraryExA error " << GetLastError();
+    // Every event ends with the console user, its sequence number and its run.
+    const std::vector<const char*> common = {"VM\\root", "7", "2026-12-07T06:39:46Z"};
+    const std::string commonLines = "\r\n\r\nConsole user: VM\\root\r\nSequence: 7\r\nRun: 2026-12-07T06:39:46Z";
+    auto message = [&](DWORD dwId, std::vector<const char*> inserts) {
+        inserts.insert(inserts.end(), common.begin(), common.end());
+        return EventMessage(module.get(), dwId, inserts);
+    };
     const std::vector<const char*> device = {"USB storage", "SanDisk Cruzer Blade", "USB Mass Storage Device",
                                              "Compatible USB storage device", "USB\\VID_0781&PID_5567\\4C530001",
                                              "0781", "5567", "4C530001"};
@@ -209,16 +217,22 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
         "\r\n\r\nType: USB storage\r\nFriendly name: SanDisk Cruzer Blade\r\nDescription: USB Mass Storage Device"
         "\r\nManufacturer: Compatible USB storage device\r\nInstance ID: USB\\VID_0781&PID_5567\\4C530001"
         "\r\nVendor ID: 0781\r\nProduct ID: 5567\r\nSerial number: 4C530001";
-    EXPECT_EQ(EventMessage(module.get(), 100, device), "USB device attached." + fields);
-    EXPECT_EQ(EventMessage(module.get(), 101, device), "USB device removed." + fields);
-    const std::string lost = EventMessage(module.get(), 102, {"12"});
-    EXPECT_EQ(0u, lost.rfind("Device log lines were lost.\r\n\r\nLines lost: 12\r\n", 0)) << lost;
+    EXPECT_EQ(message(100, device), "USB device attached." + fields + commonLines);
+    EXPECT_EQ(message(101, device), "USB device removed." + fields + commonLines);
+    EXPECT_EQ(message(103, device), "USB device present at start." + fields + commonLines);
+    EXPECT_EQ(message(110, {"0.0.1.1", "2"}),
+              "Monitoring started.\r\n\r\nVersion: 0.0.1.1\r\nDevices present at start: 2" + commonLines);
+    EXPECT_EQ(message(111, {"window closed"}), "Monitoring stopped.\r\n\r\nReason: window closed" + commonLines);
 
     const struct {
         DWORD dwId;
         std::vector<const char*> inserts;
         const char* pszStart;
-    } failures[] = {
+    } others[] = {
+        {102, {"12"}, "Device log lines were lost.\r\n\r\nLines lost: 12\r\n"},
+        {112, {"2026-12-06T08:00:00Z", "41"},
+         "The previous run ended without a stop.\r\n\r\nPrevious run: 2026-12-06T08:00:00Z\r\n"
+         "Last sequence number of that run: 41\r\n"},
         {120, {"C:\\_UsbDevices.log", "112", "No space."},
          "The device log cannot be written.\r\n\r\nDevice log: C:\\_UsbDevices.log\r\nError: 112\r\n"
          "Error text: No space.\r\n"},
@@ -227,9 +241,10 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
         {122, {"StartServiceCtrlDispatcher Error=1063"},
          "The Plugtrail service reported an error.\r\n\r\nStartServiceCtrlDispatcher Error=1063"},
     };
-    for (const auto& failure : failures) {
-        const std::string text = EventMessage(module.get(), failure.dwId, failure.inserts);
-        EXPECT_EQ(0u, text.rfind(failure.pszStart, 0)) << text;
+    for (const auto& other : others) {
+        const std::string text = message(other.dwId, other.inserts);
+        EXPECT_EQ(0u, text.rfind(other.pszStart, 0)) << text;
+        EXPECT_EQ(commonLines, text.substr(text.size() - std::min(text.size(), commonLines.size()))) << text;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "log/log_line.h"
@@ -90,4 +91,36 @@ TEST(ReplaceControlChars, BlanksControlsAndKeepsPrintableBytes)
     char text[] = "Stick\r\n2026 - 00:00  USB storage device attached\t\x1b[2J\x7f|\xE4\xF6\xFC\x80\xFF";
     ReplaceControlChars(text);
     EXPECT_STREQ("Stick  2026 - 00:00  USB storage device attached  [2J |\xE4\xF6\xFC\x80\xFF", text);
+}
+
+TEST(EventStrings, TheConsoleUserIsDomainBackslashUserTheNameAloneOrNothing)
+{
+    char szUser[CONSOLE_USER_SIZE];
+    FormatConsoleUser(szUser, "VM", "root");
+    EXPECT_STREQ("VM\\root", szUser);
+    FormatConsoleUser(szUser, "", "root");
+    EXPECT_STREQ("root", szUser);
+    FormatConsoleUser(szUser, "VM", "");
+    EXPECT_STREQ("", szUser) << "nobody logged on";
+    FormatConsoleUser(szUser, nullptr, nullptr);
+    EXPECT_STREQ("", szUser);
+
+    // Longer names than the field holds are cut inside it.
+    struct {
+        char szUser[CONSOLE_USER_SIZE];
+        char guard[4];
+    } padded;
+    std::memset(padded.guard, 'G', sizeof padded.guard);
+    const std::string domain(20, 'D');
+    const std::string user(300, 'u');
+    FormatConsoleUser(padded.szUser, domain.c_str(), user.c_str());
+    EXPECT_EQ((domain + "\\" + user).substr(0, CONSOLE_USER_SIZE - 1), padded.szUser);
+    EXPECT_EQ(std::string(4, 'G'), std::string(padded.guard, 4));
+}
+
+TEST(EventStrings, TheRunIsItsStartInUtc)
+{
+    char szRun[RUN_ID_SIZE];
+    FormatRunId(szRun, {2026, 12, 7, 6, 39, 5});
+    EXPECT_STREQ("2026-12-07T06:39:05Z", szRun);
 }
