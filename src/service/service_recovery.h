@@ -33,8 +33,10 @@ inline SERVICE_FAILURE_ACTIONSA RecoveryFailureActions(SC_ACTION (&actions)[RECO
 // - SetThreadPriority(THREAD_PRIORITY_HIGHEST) within the normal priority
 //   class, the device log (CreateFileA in the root of C:, owned by
 //   Administrators, a group that SYSTEM's token may make an owner), SetupDi
-//   reads, the window, device notifications, the event log and the SCM's
-//   status reports: none.
+//   reads, the window, device notifications, the event log, the console
+//   session's user (WTSQuerySessionInformationA), the program's key under
+//   HKLM\SOFTWARE (its DACL grants SYSTEM) and the SCM's status reports:
+//   none.
 // - SeChangeNotifyPrivilege (traversing folders) is never removed, so it
 //   need not be listed.
 inline constexpr char kServiceRequiredPrivileges[] = "SeIncreaseWorkingSetPrivilege\0";
