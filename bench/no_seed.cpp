@@ -1,6 +1,6 @@
-// bench_unseeded's stand-in for the start-up seed: its notification window
-// is compiled with SeedDeviceStore named SkipSeedDeviceStore, so the window
-// calls this and is otherwise Plugtrail's own.
-class CDeviceInfoStore;
+// bench_unseeded's stand-in for the start-up seed: its start of monitoring is
+// compiled with SeedDeviceStore named SkipSeedDeviceStore, so it calls this
+// and is otherwise Plugtrail's own.
+#include "device/device_info.h"
 
-void SkipSeedDeviceStore(CDeviceInfoStore& /*store*/) {}
+void SkipSeedDeviceStore(CDeviceInfoStore& /*store*/, SeededDeviceVisitor /*pfnRecorded*/, void* /*pContext*/) {}

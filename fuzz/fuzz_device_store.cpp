@@ -1,6 +1,8 @@
-// Drives the device store with arbitrary adds, finds and removes of paths of
-// any length, checking it against a simple model of which paths are stored;
-// each path is also read as an interface path and as an instance ID.
+// Drives the device store with arbitrary adds, seeds, finds and removes of
+// paths of any length, checking it against a simple model of which paths are
+// stored and which records were seeded (an arrival takes a seeded record of
+// its path over); each path is also read as an interface path and as an
+// instance ID.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     auto store = std::make_unique<CDeviceInfoStore>();
     std::vector<std::string> model(DEVICE_STORE_SLOTS);  // empty: free
+    std::vector<bool> seeded(DEVICE_STORE_SLOTS);
     size_t pos = 0;
     auto next = [&]() -> uint8_t { return pos < size ? data[pos++] : 0; };
 
@@ -46,16 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         UsbIdentity identity;
         ParseUsbIdentity(path.c_str(), identity);
         if (std::strchr(identity.szSerial, '&') != nullptr || std::strlen(identity.szVendorId) % 4 != 0) std::abort();
-        switch (op % 3) {
-        case 0: {
-            int free = -1;
-            for (int i = 0; i < DEVICE_STORE_SLOTS && free < 0; ++i)
-                if (model[i].empty()) free = i;
-            const bool added = store->AddVolume(path.c_str(), path.c_str(), path.c_str(), path.c_str(),
-                                                path.c_str(), path.c_str(), path.c_str());
-            if (added != (free >= 0)) std::abort();
-            if (added && !stored.empty()) model[free] = stored;
-            if (added && stored.empty()) { /* an empty path leaves the slot free */ }
+        switch (op % 4) {
+        case 0:
+        case 3: {
+            const bool seed = op % 4 == 3;
+            int slot = -1;
+            for (int i = 0; i < DEVICE_STORE_SLOTS && slot < 0; ++i)
+                if (!model[i].empty() && seeded[i] && Lower(model[i]) == Lower(path)) slot = i;
+            for (int i = 0; i < DEVICE_STORE_SLOTS && slot < 0; ++i)
+                if (model[i].empty()) slot = i;
+            const bool added = seed ? store->SeedVolume(path.c_str(), path.c_str(), path.c_str(), path.c_str(),
+                                                        path.c_str(), path.c_str(), path.c_str())
+                                    : store->AddVolume(path.c_str(), path.c_str(), path.c_str(), path.c_str(),
+                                                       path.c_str(), path.c_str(), path.c_str());
+            if (added != (slot >= 0)) std::abort();
+            if (added) {  // an empty path leaves the slot free
+                model[slot] = stored;
+                seeded[slot] = seed && !stored.empty();
+            }
             break;
         }
         case 1: {
@@ -70,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (index >= 0) {
                 store->RemoveVolume(index);
                 model[index].clear();
+                seeded[index] = false;
             }
             break;
         }
@@ -77,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
             const DeviceRecord& r = store->Record(i);
             if (model[i] != r.szDevicePath) std::abort();
+            if (!model[i].empty() && r.bSeeded != seeded[i]) std::abort();
             if (!model[i].empty() && (std::strlen(r.szService) >= RECORD_SERVICE_SIZE ||
                                       std::strlen(r.szMfg) >= RECORD_TEXT_SIZE))
                 std::abort();

@@ -32,6 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const char* cr = std::strpbrk(szLine, "\r\n");
     if (cr != szLine + n - 2) std::abort();
 
+    // The console user of an event, from any domain and user name.
+    char szUser[CONSOLE_USER_SIZE];
+    FormatConsoleUser(szUser, field.c_str(), field.c_str() + field.size() / 2);
+    if (std::strlen(szUser) >= CONSOLE_USER_SIZE || (!field.empty() && szUser[0] == '\0' && field.size() > 1))
+        std::abort();
+
     uint32_t now = 0, last = 0;
     std::memcpy(&now, data, size < 4 ? size : 4);
     if (size > 4) std::memcpy(&last, data + 4, size < 8 ? size - 4 : 4);
