@@ -11,6 +11,7 @@
 #include "log/log_security.h"
 #include "log/run.h"
 #include "log/trace.h"
+#include "plugtrail_product.h"
 #include "service/service.h"
 #include "util/text.h"
 
@@ -69,7 +70,7 @@ bool RunOptions(char* pszCmdLine, int* pExitCode)
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine, int /*nCmdShow*/)
 {
-    theService.Init(PROGRAM_NAME, PROGRAM_NAME);
+    theService.Init(PLUGTRAIL_SERVICE_NAME, PLUGTRAIL_DISPLAY_NAME);
     InitLogSecurity();  // before any file is written, the trace file included
     InitLeadBytes();    // before any text is cut to a field
 

@@ -14,7 +14,9 @@
 
 #include <cstddef>
 
-constexpr char EVENT_SOURCE_NAME[] = "Plugtrail";
+#include "plugtrail_product.h"
+
+constexpr char EVENT_SOURCE_NAME[] = PLUGTRAIL_EVENT_SOURCE;
 
 // Message IDs of the executable's message table (res/plugtrail_messages.mc).
 constexpr DWORD EVENT_DEVICE_ATTACHED = 100;

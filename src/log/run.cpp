@@ -4,7 +4,7 @@
 #include "log/event_log.h"
 #include "log/log_line.h"
 #include "log/run_state.h"
-#include "plugtrail_version.h"
+#include "plugtrail_product.h"
 
 namespace {
 

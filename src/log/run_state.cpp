@@ -92,9 +92,8 @@ void SaveLostLines(DWORD dwCount)
     SaveDword(LOST_LINES_VALUE, dwCount);
 }
 
-void RemoveRunState()
+LONG RemoveRunState()
 {
     const LONG lError = RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY);
-    if (lError != ERROR_SUCCESS && lError != ERROR_FILE_NOT_FOUND)
-        Trace(1, "RemoveRunState: RegDeleteKeyA failed, Error=%ld", lError);
+    return lError == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : lError;
 }

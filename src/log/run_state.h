@@ -35,5 +35,6 @@ void SaveCleanEnd();
 DWORD LoadLostLines();
 void SaveLostLines(DWORD dwCount);
 
-// Removes the key with all it holds; a missing key is no failure.
-void RemoveRunState();
+// Removes the key with all it holds: ERROR_SUCCESS, also for a key that is
+// not there, or the system's error.
+LONG RemoveRunState();

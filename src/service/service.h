@@ -7,7 +7,6 @@
 #include <cstddef>
 
 #include "log/trace.h"
-#include "service/service_recovery.h"
 
 constexpr size_t SERVICE_NAME_SIZE = 256;
 

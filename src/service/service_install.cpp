@@ -2,49 +2,24 @@
 // operation opens its SCM handles and closes them before it returns.
 #include "service/service.h"
 
-#include "service/event_source.h"
 #include "log/run_state.h"
+#include "plugtrail_product.h"
+#include "service/event_source.h"
+#include "service/service_config.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
 
 namespace {
 
-constexpr char SERVICE_DESCRIPTION_TEXT[] = "Plugtrail; logs USB device arrivals and removals";
 // Not interactive: a window on the user's desktop could be closed, or sent
 // forged device events, by any program the user runs.
 constexpr DWORD SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS;
-// The module path in double quotes, so that a path with spaces cannot be
-// taken for a shorter program path followed by arguments.
-constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
 
-// Vista's configuration level; the headers declare it only for Vista builds.
-struct RequiredPrivilegesInfo {
-    LPSTR pmszRequiredPrivileges;
-};
-
-// A level the system does not know (XP answers ERROR_INVALID_LEVEL) leaves
+// A setting the system does not know (XP answers ERROR_INVALID_LEVEL) leaves
 // the service as it is; the install goes on.
-void ChangeConfig(SC_HANDLE hService, DWORD dwLevel, void* pInfo)
+void TraceRefusedSetting(void* /*pContext*/, DWORD dwLevel, DWORD dwError)
 {
-    if (!ChangeServiceConfig2A(hService, dwLevel, pInfo)) {
-        const DWORD dwError = GetLastError();
-        Trace(1, "ChangeServiceConfig2 level %lu not set, Error=%lu", dwLevel, dwError);
-    }
-}
-
-// Restarts after a crash, and (where the system can tell) after a stop with
-// a failure code too; then the least privilege the service runs with.
-void ConfigureRecoveryAndPrivileges(SC_HANDLE hService)
-{
-    SC_ACTION actions[RECOVERY_ACTION_COUNT];
-    SERVICE_FAILURE_ACTIONSA failureActions = RecoveryFailureActions(actions);
-    ChangeConfig(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions);
-
-    FailureActionsFlag flag = {TRUE};
-    ChangeConfig(hService, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
-
-    RequiredPrivilegesInfo privileges = {const_cast<char*>(kServiceRequiredPrivileges)};
-    ChangeConfig(hService, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges);
+    Trace(1, "ChangeServiceConfig2 level %lu not set, Error=%lu", dwLevel, dwError);
 }
 
 }  // namespace
@@ -96,7 +71,7 @@ BOOL CService::Install(BOOL bShowMessages)
     const DWORD cchModule = GetModuleFileNameA(nullptr, szModule, MAX_PATH);
     if (cchModule >= MAX_PATH) szModule[MAX_PATH - 1] = '\0';
     char szQuotedPath[QUOTED_PATH_SIZE];
-    FormatText(szQuotedPath, "\"%s\"", szModule);
+    FormatQuotedPath(szQuotedPath, szModule);
 
     ScopedServiceHandle service(CreateServiceA(scm.get(), szServiceName, szDisplayName, SERVICE_ALL_ACCESS,
                                                SERVICE_TYPE, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
@@ -108,9 +83,11 @@ BOOL CService::Install(BOOL bShowMessages)
     }
     RegisterEventLogSource(szModule);
 
-    SERVICE_DESCRIPTIONA description = {const_cast<char*>(SERVICE_DESCRIPTION_TEXT)};
+    SERVICE_DESCRIPTIONA description = {const_cast<char*>(PLUGTRAIL_DESCRIPTION)};
     ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
-    ConfigureRecoveryAndPrivileges(service.get());
+    // Restarts after a crash, and (where the system can tell) after a stop
+    // with a failure code too; then the least privilege the service runs with.
+    ApplyRecoveryAndPrivileges(service.get(), TraceRefusedSetting, nullptr);
 
     BOOL bResult;
     if (StartServiceA(service.get(), 0, nullptr)) {
@@ -168,7 +145,8 @@ BOOL CService::Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages)
     scm.reset();
     if (bDeleted) {
         RemoveEventLogSource();
-        RemoveRunState();
+        const LONG lError = RemoveRunState();
+        if (lError != ERROR_SUCCESS) Trace(1, "RemoveRunState: RegDeleteKeyA failed, Error=%ld", lError);
         say("Service uninstalled", szServiceName, MB_ICONINFORMATION);
         return 1;
     }

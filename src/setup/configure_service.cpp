@@ -12,6 +12,7 @@
 //    service process keeps only the privilege it needs. Older Windows do not
 //    know these two settings; their refusal, in whatever words, is noted in
 //    the installer's log and does not fail the install.
+// Both are made by the program's own routine, which -Install uses too.
 // CustomActionData carries the installed executable's full path.
 //
 // RemoveRunStateKey, on removal after the service is deleted, deletes the key
@@ -25,15 +26,13 @@
 #include <msiquery.h>
 
 #include "log/run_state.h"
-#include "service/service_recovery.h"
+#include "plugtrail_product.h"
+#include "service/service_config.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
 
 namespace {
 
-constexpr char SERVICE_NAME[] = "Plugtrail";
-constexpr size_t QUOTED_PATH_SIZE = MAX_PATH + 2;
-constexpr size_t PRIVILEGES_CHARS = sizeof kServiceRequiredPrivileges;
 constexpr size_t NOTE_SIZE = 96;
 
 // A line in the installer's log (msiexec /l*v) that fails nothing.
@@ -46,23 +45,13 @@ void Note(MSIHANDLE hInstall, const char* pszNote)
     MsiCloseHandle(hRecord);
 }
 
-// The Vista structure, which the headers declare only for Vista targets.
-struct RequiredPrivilegesInfoW {
-    LPWSTR pmszRequiredPrivileges;
-};
-
-// A setting of Vista and later. Older Windows refuse the level, and not all
-// in the same words (ERROR_INVALID_LEVEL, or ERROR_INVALID_PARAMETER where
-// the client library checks the level itself), so a refusal is only noted in
-// the installer's log, as -Install only traces it. The wide function, because
-// the ANSI one converts only the levels it knows (Wine's knows neither).
-void SetOptional(MSIHANDLE hInstall, SC_HANDLE hService, DWORD dwLevel, void* pInfo)
+// A setting the system refuses is noted in the installer's log, as -Install
+// only traces it.
+void NoteRefusedSetting(void* pContext, DWORD dwLevel, DWORD dwError)
 {
-    if (ChangeServiceConfig2W(hService, dwLevel, pInfo)) return;
-    const DWORD dwError = GetLastError();
     char szNote[NOTE_SIZE];
     FormatText(szNote, "Plugtrail: service setting %lu not set, error %lu", dwLevel, dwError);
-    Note(hInstall, szNote);
+    Note(*static_cast<MSIHANDLE*>(pContext), szNote);
 }
 
 }  // namespace
@@ -74,30 +63,21 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE hInst
     if (MsiGetPropertyA(hInstall, "CustomActionData", szPath, &cchPath) != ERROR_SUCCESS || cchPath == 0)
         return ERROR_INSTALL_FAILURE;
     char szQuotedPath[QUOTED_PATH_SIZE];
-    FormatText(szQuotedPath, "\"%s\"", szPath);
+    FormatQuotedPath(szQuotedPath, szPath);
 
     ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!scm) return ERROR_INSTALL_FAILURE;
     // Restart actions need the right to start the service.
-    ScopedServiceHandle service(OpenServiceA(scm.get(), SERVICE_NAME, SERVICE_CHANGE_CONFIG | SERVICE_START));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), PLUGTRAIL_SERVICE_NAME, SERVICE_CHANGE_CONFIG | SERVICE_START));
     if (!service) return ERROR_INSTALL_FAILURE;
 
     if (!ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, szQuotedPath,
                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
         return ERROR_INSTALL_FAILURE;
 
-    SC_ACTION actions[RECOVERY_ACTION_COUNT];
-    SERVICE_FAILURE_ACTIONSA failureActions = RecoveryFailureActions(actions);
-    if (!ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions))
-        return ERROR_INSTALL_FAILURE;
-
-    FailureActionsFlag flag = {TRUE};
-    // The names are ASCII: widened character by character, zeros included.
-    wchar_t szPrivileges[PRIVILEGES_CHARS];
-    for (size_t i = 0; i < PRIVILEGES_CHARS; ++i) szPrivileges[i] = static_cast<wchar_t>(kServiceRequiredPrivileges[i]);
-    RequiredPrivilegesInfoW privileges = {szPrivileges};
-    SetOptional(hInstall, service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
-    SetOptional(hInstall, service.get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges);
+    // Without its recovery the service would not come back after a crash:
+    // that fails the install. Vista's two settings are only noted.
+    if (!ApplyRecoveryAndPrivileges(service.get(), NoteRefusedSetting, &hInstall)) return ERROR_INSTALL_FAILURE;
     return ERROR_SUCCESS;
 }
 
@@ -107,8 +87,8 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE hInst
 // or -Uninstall removed it) is what removal wants anyway.
 extern "C" __declspec(dllexport) UINT __stdcall RemoveRunStateKey(MSIHANDLE hInstall)
 {
-    const LONG lError = RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY);
-    if (lError != ERROR_SUCCESS && lError != ERROR_FILE_NOT_FOUND) {
+    const LONG lError = RemoveRunState();
+    if (lError != ERROR_SUCCESS) {
         char szNote[NOTE_SIZE];
         FormatText(szNote, "Plugtrail: HKLM\\%s not removed, error %ld", RUN_STATE_KEY, lError);
         Note(hInstall, szNote);

@@ -11,10 +11,12 @@
 #include "support/message_box.h"
 #include "support/plugtrail_window.h"
 #include "support/processes.h"
+#include "log/run_state.h"
+#include "plugtrail_product.h"
 
 namespace {
 
-constexpr char kService[] = "Plugtrail";
+constexpr char kService[] = PLUGTRAIL_SERVICE_NAME;
 constexpr char kExe[] = "..\\Plugtrail.exe";
 
 const std::string kUsage =
@@ -47,7 +49,7 @@ RunResult RunPlugtrail(const std::string& args)
     return ::testing::AssertionSuccess();
 }
 
-constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
+constexpr char kEventSourceKey[] = PLUGTRAIL_EVENT_SOURCE_KEY;
 
 // A value of the event source's registration as "TYPE:VALUE"; "" without the key.
 std::string EventSourceValue(const char* pszName)
@@ -65,7 +67,7 @@ std::string EventSourceValue(const char* pszName)
 bool RunStateKeyExists()
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Plugtrail", 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
         return false;
     RegCloseKey(hKey);
     return true;

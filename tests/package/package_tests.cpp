@@ -21,13 +21,16 @@
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
 #include "util/scoped_handle.h"
+#include "plugtrail_product.h"
 
 namespace {
 
 constexpr char kDeviceLog[] = "C:\\_UsbDevices.log";
 constexpr char kInstalledExe[] = "C:\\Program Files\\Plugtrail\\Plugtrail.exe";
-constexpr char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Plugtrail";
-constexpr char kUpgradeCode[] = "{4F963B87-D193-4232-9E62-2762E374AA2F}";
+// The product's identity as the program has it: the package must agree.
+constexpr char kService[] = PLUGTRAIL_SERVICE_NAME;
+constexpr char kEventSourceKey[] = PLUGTRAIL_EVENT_SOURCE_KEY;
+constexpr char kUpgradeCode[] = "{" PLUGTRAIL_UPGRADE_CODE "}";
 // Any product code: the package only asks whether the property is set.
 constexpr char kUpgradingProduct[] = "{0B7A1C52-6D3E-4F8A-9C21-5E4D3B2A1F60}";
 constexpr char kStickId[] = "USB\\VID_0781&PID_5567\\4C53PKG1";
@@ -59,7 +62,7 @@ DWORD Msiexec(const char* pszAction, const char* pszPackage, const std::string& 
 std::string Registration()
 {
     ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_QUERY_CONFIG));
+    ScopedServiceHandle service(OpenServiceA(scm.get(), kService, SERVICE_QUERY_CONFIG));
     std::vector<BYTE> config(8192), description(1024);
     DWORD cb = 0;
     if (!service || !QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config.data()),
@@ -117,22 +120,22 @@ protected:
     void TearDown() override
     {
         for (const char* pszName : {"higher", "current", "lower", "rebuild"}) Msiexec("/x", pszName);
-        RemoveService("Plugtrail");
+        RemoveService(kService);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY);
         RemoveSimulatedDevice(kStickId);
         DeleteIfPresent(kDeviceLog);
     }
 };
 
-const std::string kRegistration = std::string("0x10 2 1 LocalSystem Plugtrail \"") + kInstalledExe +
-                                  "\" Plugtrail; logs USB device arrivals and removals";
+const std::string kRegistration = std::string("0x10 2 1 LocalSystem " PLUGTRAIL_DISPLAY_NAME " \"") + kInstalledExe +
+                                  "\" " PLUGTRAIL_DESCRIPTION;
 
 TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButTheLog)
 {
     ASSERT_EQ(Msiexec("/i", "current"), 0u);
     // The path is quoted by the package's custom action: Wine's installer writes it bare.
     EXPECT_EQ(Registration(), kRegistration);
-    EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    EXPECT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 30000));
     EXPECT_TRUE(KeyExists(kEventSourceKey));
     ASSERT_EQ(RunTool("usb_side.exe", std::string("plug \"") + kStickId +
                                           "\" USBSTOR \"SanDisk Cruzer Blade\" \"USB Mass Storage Device\" \"\" \"\""),
@@ -145,7 +148,7 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
 
     ASSERT_EQ(Msiexec("/i", "higher"), 0u);
     EXPECT_EQ(InstalledVersions(), std::vector<std::string>{HIGHER_PACKAGE_VERSION});
-    EXPECT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    EXPECT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 30000));
     EXPECT_EQ(Registration(), kRegistration);
     // Not only reported running: the new service took the stick over at its start.
     EXPECT_EQ(RunTool("usb_side.exe", std::string("unplug \"") + kStickId + "\""), 0u);
@@ -153,7 +156,7 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
     EXPECT_TRUE(KeyExists(RUN_STATE_KEY));
 
     ASSERT_EQ(Msiexec("/x", "higher"), 0u);
-    EXPECT_FALSE(ServiceExists("Plugtrail"));
+    EXPECT_FALSE(ServiceExists(kService));
     EXPECT_FALSE(FileExists(kInstalledExe));
     EXPECT_FALSE(KeyExists(kEventSourceKey));
     EXPECT_FALSE(KeyExists(RUN_STATE_KEY));
@@ -166,11 +169,11 @@ TEST_F(Package, InstallsTheServiceLogsUpgradesRefusesADowngradeAndRemovesAllButT
 TEST_F(Package, KeepsTheRunStateWhenAnUpgradeRemovesTheOldVersion)
 {
     ASSERT_EQ(Msiexec("/i", "current"), 0u);
-    ASSERT_TRUE(WaitForServiceState("Plugtrail", SERVICE_RUNNING, 30000));
+    ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 30000));
     ASSERT_TRUE(KeyExists(RUN_STATE_KEY));
 
     ASSERT_EQ(Msiexec("/x", "current", std::string("UPGRADINGPRODUCTCODE=") + kUpgradingProduct), 0u);
-    EXPECT_FALSE(ServiceExists("Plugtrail"));
+    EXPECT_FALSE(ServiceExists(kService));
     EXPECT_TRUE(KeyExists(RUN_STATE_KEY));
 }
 
