@@ -55,7 +55,8 @@ CService::CService()
       hwnd(nullptr),
       lStopRequested(0),
       dwFailureExitCode(0),
-      dwRunControls(SERVICE_ACCEPT_STOP)
+      dwRunControls(SERVICE_ACCEPT_STOP),
+      pfnBeforeStatus(nullptr)
 {
 }
 
@@ -137,6 +138,7 @@ void CService::SetStatus(DWORD dwState)
     // No control while starting: until Run reports RUNNING there is no
     // message queue that a stop could reach.
     status.dwControlsAccepted = dwState == SERVICE_START_PENDING ? 0 : dwRunControls;
+    if (pfnBeforeStatus != nullptr) pfnBeforeStatus(dwState);
     status.dwCurrentState = dwState;
     SetServiceStatus(hServiceStatus, &status);
 }

@@ -60,6 +60,10 @@ public:
     // What the service accepts once it runs: stop and shutdown, and on
     // Vista and later preshutdown, which XP does not know.
     DWORD dwRunControls;
+    // Called just before a state is reported, on the reporting thread; null
+    // in the program. Tests hold the service there, at the moment they want
+    // to meet it, instead of hoping to catch it in passing.
+    void (*pfnBeforeStatus)(DWORD dwState);
 };
 
 extern CService theService;

