@@ -8,6 +8,7 @@
 #include "log/log_line.h"
 #include "log/log_security.h"
 #include "log/now_text.h"
+#include "util/critical_section.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
 
@@ -19,24 +20,7 @@ constexpr DWORD DRAIN_RETRY_MS = 250;
 
 // Device events append on the window thread, the stop drains on the service
 // thread. Everything below is used under the lock.
-class CLogLock {
-public:
-    CLogLock() { InitializeCriticalSection(&m_cs); }
-    void Enter() { EnterCriticalSection(&m_cs); }
-    void Leave() { LeaveCriticalSection(&m_cs); }
-
-private:
-    CRITICAL_SECTION m_cs;
-};
-CLogLock logLock;
-
-class CLogLocked {
-public:
-    CLogLocked() { logLock.Enter(); }
-    ~CLogLocked() { logLock.Leave(); }
-    CLogLocked(const CLogLocked&) = delete;
-    CLogLocked& operator=(const CLogLocked&) = delete;
-};
+CCriticalSection logLock;
 
 // Lines the device log could not take yet. Explicitly in .bss: with a section
 // per datum the toolchain would otherwise store its zeros in the executable.
@@ -145,7 +129,7 @@ bool FlushBacklogLocked()
 // A line goes behind any line that already waits.
 void AppendDeviceLine(const char* pszLine)
 {
-    CLogLocked locked;
+    CLocked locked(logLock);
     if (FlushBacklogLocked() && AppendDeviceText(pszLine) != LineFate::Refused) return;
     if (!backlog.Push(pszLine)) NoteOverflow();
 }
@@ -196,7 +180,7 @@ void LogDevice(const char* pszFormat, ...)
 
 DeviceLogNotice TakeDeviceLogNotice()
 {
-    CLogLocked locked;
+    CLocked locked(logLock);
     const DeviceLogNotice taken = notice;
     notice = {};
     return taken;
@@ -204,19 +188,19 @@ DeviceLogNotice TakeDeviceLogNotice()
 
 void CarryLostLines(DWORD dwCount)
 {
-    CLogLocked locked;
+    CLocked locked(logLock);
     dwCarriedLost = dwCount;
 }
 
 bool DeviceLogBacklogPending()
 {
-    CLogLocked locked;
+    CLocked locked(logLock);
     return szRest[0] != '\0' || dwCarriedLost != 0 || backlog.Count() != 0 || backlog.Lost() != 0;
 }
 
 bool FlushDeviceLogBacklog()
 {
-    CLogLocked locked;
+    CLocked locked(logLock);
     return FlushBacklogLocked();
 }
 
@@ -233,7 +217,7 @@ bool DrainDeviceLogBacklog(DWORD dwTimeoutMs, void (*pfnProgress)())
 
 DeviceLogLoss DiscardDeviceLogBacklog()
 {
-    CLogLocked locked;
+    CLocked locked(logLock);
     DeviceLogLoss loss = {backlog.Lost(), dwCarriedLost};
     if (szRest[0] != '\0') {
         Trace(1, "DiscardDeviceLogBacklog: not finished: %s", szRest);

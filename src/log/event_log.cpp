@@ -4,6 +4,7 @@
 #include "log/log_line.h"
 #include "log/run_state.h"
 #include "log/trace.h"
+#include "util/critical_section.h"
 #include "util/system_error.h"
 #include "util/text.h"
 
@@ -21,24 +22,7 @@ constexpr size_t EVENT_COMMON_STRINGS = 3;
 // dispatcher's thread; one at a time, so that sequence numbers follow the
 // order of the reports, and since a failed report reopens the source that
 // the others use.
-class CEventLock {
-public:
-    CEventLock() { InitializeCriticalSection(&m_cs); }
-    void Enter() { EnterCriticalSection(&m_cs); }
-    void Leave() { LeaveCriticalSection(&m_cs); }
-
-private:
-    CRITICAL_SECTION m_cs;
-};
-CEventLock eventLock;
-
-class CEventLocked {
-public:
-    CEventLocked() { eventLock.Enter(); }
-    ~CEventLocked() { eventLock.Leave(); }
-    CEventLocked(const CEventLocked&) = delete;
-    CEventLocked& operator=(const CEventLocked&) = delete;
-};
+CCriticalSection eventLock;
 
 // Everything below is used under the lock.
 char szRunId[RUN_ID_SIZE] = "";
@@ -72,7 +56,7 @@ void Report(WORD wType, DWORD dwEventId, const char* const* apszOwn, size_t cOwn
 {
     char szUser[CONSOLE_USER_SIZE];
     ReadConsoleUser(szUser);
-    CEventLocked locked;
+    CLocked locked(eventLock);
     char szSequence[COUNT_TEXT_SIZE];
     FormatText(szSequence, "%lu", ++dwSequence);
     const char* apszStrings[EVENT_OWN_STRINGS_MAX + EVENT_COMMON_STRINGS];
@@ -112,7 +96,7 @@ ReportEventFunction pfnReportEventA = ReportEventA;
 
 void BeginEventRun(const char* pszRun)
 {
-    CEventLocked locked;
+    CLocked locked(eventLock);
     CopyText(szRunId, pszRun);
     dwSequence = 0;
 }
