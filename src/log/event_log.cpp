@@ -18,6 +18,16 @@ constexpr size_t COUNT_TEXT_SIZE = 16;
 constexpr size_t EVENT_OWN_STRINGS_MAX = DEVICE_EVENT_STRINGS;
 constexpr size_t EVENT_COMMON_STRINGS = 3;
 
+// A number as an event's insert.
+class CNumberText {
+public:
+    explicit CNumberText(DWORD dwNumber) { FormatText(m_sz, "%lu", dwNumber); }
+    const char* get() const { return m_sz; }
+
+private:
+    char m_sz[COUNT_TEXT_SIZE];
+};
+
 // Reports come from the window thread, the service thread and the control
 // dispatcher's thread; one at a time, so that sequence numbers follow the
 // order of the reports, and since a failed report reopens the source that
@@ -57,13 +67,12 @@ void Report(WORD wType, DWORD dwEventId, const char* const* apszOwn, size_t cOwn
     char szUser[CONSOLE_USER_SIZE];
     ReadConsoleUser(szUser);
     CLocked locked(eventLock);
-    char szSequence[COUNT_TEXT_SIZE];
-    FormatText(szSequence, "%lu", ++dwSequence);
+    const CNumberText sequence(++dwSequence);
     const char* apszStrings[EVENT_OWN_STRINGS_MAX + EVENT_COMMON_STRINGS];
     size_t cStrings = 0;
     for (; cStrings < cOwn && cStrings < EVENT_OWN_STRINGS_MAX; ++cStrings) apszStrings[cStrings] = apszOwn[cStrings];
     apszStrings[cStrings++] = szUser;
-    apszStrings[cStrings++] = szSequence;
+    apszStrings[cStrings++] = sequence.get();
     apszStrings[cStrings++] = szRunId;
     const WORD wStrings = static_cast<WORD>(cStrings);
 
@@ -81,9 +90,8 @@ void Report(WORD wType, DWORD dwEventId, const char* const* apszOwn, size_t cOwn
 }
 
 // The system's text for an error, without the line end it comes with.
-void ErrorInserts(DWORD dwError, char (&szCode)[COUNT_TEXT_SIZE], char (&szText)[ERROR_TEXT_SIZE])
+void ErrorText(DWORD dwError, char (&szText)[ERROR_TEXT_SIZE])
 {
-    FormatText(szCode, "%lu", dwError);
     SystemErrorText(dwError, szText);
     for (size_t len = lstrlenA(szText); len > 0 && (szText[len - 1] == '\r' || szText[len - 1] == '\n' ||
                                                     szText[len - 1] == ' ');)
@@ -115,17 +123,15 @@ void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_
 
 void ReportLostLines(DWORD dwCount)
 {
-    char szCount[COUNT_TEXT_SIZE];
-    FormatText(szCount, "%lu", dwCount);
-    const char* apszInserts[] = {szCount};
+    const CNumberText count(dwCount);
+    const char* apszInserts[] = {count.get()};
     Report(EVENTLOG_WARNING_TYPE, EVENT_LINES_LOST, apszInserts, 1);
 }
 
 void ReportMonitoringStarted(const char* pszVersion, DWORD dwPresentDevices)
 {
-    char szCount[COUNT_TEXT_SIZE];
-    FormatText(szCount, "%lu", dwPresentDevices);
-    const char* apszInserts[] = {pszVersion, szCount};
+    const CNumberText count(dwPresentDevices);
+    const char* apszInserts[] = {pszVersion, count.get()};
     Report(EVENTLOG_INFORMATION_TYPE, EVENT_MONITORING_STARTED, apszInserts, 2);
 }
 
@@ -137,27 +143,26 @@ void ReportMonitoringStopped(const char* pszReason)
 
 void ReportUncleanEnd(const char* pszRun, DWORD dwLastSequence)
 {
-    char szSequence[COUNT_TEXT_SIZE];
-    FormatText(szSequence, "%lu", dwLastSequence);
-    const char* apszInserts[] = {pszRun, szSequence};
+    const CNumberText lastSequence(dwLastSequence);
+    const char* apszInserts[] = {pszRun, lastSequence.get()};
     Report(EVENTLOG_WARNING_TYPE, EVENT_UNCLEAN_END, apszInserts, 2);
 }
 
 void ReportLogUnwritable(const char* pszPath, DWORD dwError)
 {
-    char szCode[COUNT_TEXT_SIZE];
+    const CNumberText code(dwError);
     char szText[ERROR_TEXT_SIZE];
-    ErrorInserts(dwError, szCode, szText);
-    const char* apszInserts[] = {pszPath, szCode, szText};
+    ErrorText(dwError, szText);
+    const char* apszInserts[] = {pszPath, code.get(), szText};
     Report(EVENTLOG_ERROR_TYPE, EVENT_LOG_UNWRITABLE, apszInserts, 3);
 }
 
 void ReportNotificationsFailed(DWORD dwError)
 {
-    char szCode[COUNT_TEXT_SIZE];
+    const CNumberText code(dwError);
     char szText[ERROR_TEXT_SIZE];
-    ErrorInserts(dwError, szCode, szText);
-    const char* apszInserts[] = {szCode, szText};
+    ErrorText(dwError, szText);
+    const char* apszInserts[] = {code.get(), szText};
     Report(EVENTLOG_ERROR_TYPE, EVENT_NOTIFICATIONS_FAILED, apszInserts, 2);
 }
 
