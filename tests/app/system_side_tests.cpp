@@ -33,7 +33,10 @@ constexpr char kSilentId[] = "USB\\VID_0951&PID_1666\\SILENT0001";
 DWORD RunTool(const std::string& exe, const std::string& args)
 {
     ChildProcess child(exe, args);
-    if (!child.Started()) return 0xFFFFFFFF;
+    if (!child.Started()) {
+        ADD_FAILURE() << exe << " " << args << " not started, error " << GetLastError();
+        return 0xFFFFFFFF;
+    }
     return child.Wait(kRunMs);
 }
 
