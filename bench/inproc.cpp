@@ -28,12 +28,13 @@
 #include "device/device_identity.h"
 #include "device/device_info.h"
 #include "device/device_report.h"
-#include "log/console_user.h"
+#include "eventlog/console_user.h"
 #include "log/device_log.h"
-#include "log/event_log.h"
-#include "log/run_state.h"
+#include "eventlog/event_log.h"
+#include "eventlog/run_state.h"
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
+#include "util/text.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ int main(int argc, char** argv)
     if (RegOverridePredefKey(HKEY_LOCAL_MACHINE, hBench) != ERROR_SUCCESS) return 4;
     OpenRunState();
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    BeginEventRun(kRun);
+    BeginEventRun(kRun, SaveLastSequence);
     HANDLE hSource = RegisterEventSourceA(nullptr, kBenchSource);
     if (hSource == nullptr) return 4;
     char szUser[CONSOLE_USER_SIZE];
@@ -127,7 +128,13 @@ int main(int argc, char** argv)
         }
 
         // The removal, its line alone, and the calls it adds to the line.
-        const DeviceText text = {szService, szType, szFriendly, szDesc, szMfg, instanceId.c_str()};
+        DeviceFields fields;
+        CopyText(fields.szService, szService);
+        CopyText(fields.szTypeName, szType);
+        CopyText(fields.szFriendlyName, szFriendly);
+        CopyText(fields.szDeviceDesc, szDesc);
+        CopyText(fields.szMfg, szMfg);
+        CopyText(fields.szInstanceId, instanceId.c_str());
         const DWORD dwSequence = static_cast<DWORD>(i + 1);
         char szSequence[16];
         std::snprintf(szSequence, sizeof szSequence, "%lu", dwSequence);
@@ -141,7 +148,7 @@ int main(int argc, char** argv)
         } parts[] = {
             {append, [] { AppendFixedLine<NoTimer>(kFloorLog, kLine); }},
             {log, [&] { LogDevice("%s device %s: '%s' / '%s' / '%s'", szType, "removed", szFriendly, szDesc, szMfg); }},
-            {removal, [&] { ReportDevice(DeviceEvent::Removed, text); }},
+            {removal, [&] { ReportDevice(DeviceEvent::Removed, fields); }},
             {event, [&] {
                  ReportEventA(hSource, EVENTLOG_INFORMATION_TYPE, 0, EVENT_DEVICE_REMOVED, nullptr, kEventStrings, 0,
                               apszStrings, nullptr);
@@ -182,7 +189,7 @@ int main(int argc, char** argv)
             held.push_back(Now() - t);
         }
         CloseHandle(hHolder);
-        DiscardDeviceLogBacklog();
+        theDeviceLog.DiscardBacklog();
     }
     // Every removal saved its sequence number.
     const bool bSaved = LoadPreviousRun().dwLastSequence == static_cast<DWORD>(rounds);

@@ -3,4 +3,4 @@
 // and is otherwise Plugtrail's own.
 #include "device/device_info.h"
 
-void SkipSeedDeviceStore(CDeviceInfoStore& /*store*/, SeededDeviceVisitor /*pfnRecorded*/, void* /*pContext*/) {}
+void SkipSeedDeviceStore(CDeviceInfoStore& /*store*/) {}

@@ -58,10 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 if (!model[i].empty() && seeded[i] && Lower(model[i]) == Lower(path)) slot = i;
             for (int i = 0; i < DEVICE_STORE_SLOTS && slot < 0; ++i)
                 if (model[i].empty()) slot = i;
-            const bool added = seed ? store->SeedVolume(path.c_str(), path.c_str(), path.c_str(), path.c_str(),
-                                                        path.c_str(), path.c_str(), path.c_str())
-                                    : store->AddVolume(path.c_str(), path.c_str(), path.c_str(), path.c_str(),
-                                                       path.c_str(), path.c_str(), path.c_str());
+            DeviceFields fields;
+            for (char* field : {fields.szService, fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg})
+                text_detail::CopyBounded(field, DEVINFO_TEXT_SIZE, path.c_str());
+            CopyText(fields.szTypeName, path.c_str());
+            CopyText(fields.szInstanceId, path.c_str());
+            const bool added = seed ? store->SeedDevice(path.c_str(), fields) : store->AddDevice(path.c_str(), fields);
             if (added != (slot >= 0)) std::abort();
             if (added) {  // an empty path leaves the slot free
                 model[slot] = stored;

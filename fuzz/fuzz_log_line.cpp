@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "eventlog/event_text.h"
 #include "log/log_line.h"
 #include "util/text.h"
 

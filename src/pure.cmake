@@ -1,12 +1,14 @@
 # The product's code without platform calls: the command line's splitting,
 # the device store and the reading of device identities, the building of log
-# and event strings, and bounded text. Listed here once, for the product and
-# for the native fuzzers (fuzz/), which include this file. Its code traces
+# lines and of the strings every event ends with, and bounded text. Listed
+# here once, for the product and for the native fuzzers (fuzz/), which
+# include this file. Its code traces
 # through Trace, which the product's trace or a fuzzer's stand-in provides.
 add_library(plugtrail_pure OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/app/command_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_identity.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_store.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/eventlog/event_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/log/log_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/util/text.cpp
 )

@@ -7,9 +7,9 @@
 #include "device/device_change.h"
 #include "device/device_store.h"
 #include "device/notification_window.h"
+#include "eventlog/run.h"
 #include "log/device_log.h"
-#include "log/log_security.h"
-#include "log/run.h"
+#include "log/log_file_security.h"
 #include "log/trace.h"
 #include "plugtrail_product.h"
 #include "service/service.h"
@@ -71,7 +71,10 @@ bool RunOptions(char* pszCmdLine, int* pExitCode)
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmdLine, int /*nCmdShow*/)
 {
     theService.Init(PLUGTRAIL_SERVICE_NAME, PLUGTRAIL_DISPLAY_NAME);
-    InitLogSecurity();  // before any file is written, the trace file included
+    // Before any file is written, the trace file included.
+    const DWORD dwSecurityError = InitLogFileSecurity();
+    if (dwSecurityError != ERROR_SUCCESS)
+        TraceFailure("ConvertStringSecurityDescriptorToSecurityDescriptorA", "log file", dwSecurityError);
     InitLeadBytes();    // before any text is cut to a field
 
     const bool bHasCmdLine = lpCmdLine[0] != '\0';
@@ -99,7 +102,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
 
     // Before any device event; nobody may take the name first.
     DWORD dwLogError = ERROR_SUCCESS;
-    const DeviceLogState logState = CreateDeviceLog(&dwLogError);
+    const DeviceLogState logState = theDeviceLog.Create(&dwLogError);
     if (bDebugMode && logState != DeviceLogState::Writable) ShowDeviceLogProblem(logState, dwLogError);
     BeginRun();
 

@@ -155,24 +155,14 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
     CopyText(szLastDevicePath, pszDevicePath);
 
     if (bArrived) {
-        char szService[DEVINFO_TEXT_SIZE] = "";
-        char szTypeName[DEVINFO_TYPENAME_SIZE] = "";
-        char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
-        char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
-        char szMfg[DEVINFO_TEXT_SIZE] = "";
+        DeviceFields fields = {};
         // What the path names, before the lookup lower-cases it; a device the
         // lookup finds gives its own ID instead.
-        char szInstanceId[DEVICE_ID_SIZE];
-        InstanceIdFromInterfacePath(pszDevicePath, szInstanceId);
-        if (GetDeviceInfo(&classGuid, pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
-                          szInstanceId) &&
-            pDeviceStore != nullptr)
-            pDeviceStore->AddVolume(pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
-                                    szInstanceId);
-        Trace(1, "service=%s", szService);
-        if (!IsSilentService(szService))
-            ReportDevice(DeviceEvent::Attached,
-                         {szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg, szInstanceId});
+        InstanceIdFromInterfacePath(pszDevicePath, fields.szInstanceId);
+        if (GetDeviceInfo(&classGuid, pszDevicePath, fields) && pDeviceStore != nullptr)
+            pDeviceStore->AddDevice(pszDevicePath, fields);
+        Trace(1, "service=%s", fields.szService);
+        if (!IsSilentService(fields.szService)) ReportDevice(DeviceEvent::Attached, fields);
         return;
     }
 
@@ -181,8 +171,10 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
     if (index < 0) return;
     const DeviceRecord& record = pDeviceStore->Record(index);
     Trace(1, "service=%s", record.szService);
-    if (!IsSilentService(record.szService))
-        ReportDevice(DeviceEvent::Removed, {record.szService, record.szTypeName, record.szFriendlyName,
-                                            record.szDeviceDesc, record.szMfg, record.szInstanceId});
+    if (!IsSilentService(record.szService)) {
+        DeviceFields fields;
+        pDeviceStore->FieldsOf(index, fields);
+        ReportDevice(DeviceEvent::Removed, fields);
+    }
     pDeviceStore->RemoveVolume(index);
 }

@@ -9,11 +9,6 @@ namespace {
 constexpr size_t USB_ID_DIGITS = USB_ID_HEX_SIZE - 1;
 constexpr char INTERFACE_PATH_PREFIX[] = "\\\\?\\";
 
-char UpperAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool IsHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');

@@ -40,8 +40,8 @@ using ScopedDevInfoList = ScopedHandle<DevInfoListTraits>;
 
 // One line of the enumeration report on standard output, formatted by the
 // same routine as every other text of the program.
-void Report(const char* pszFormat, ...) PLUGTRAIL_PRINTF(1, 2);
-void Report(const char* pszFormat, ...)
+void PrintEnumerationLine(const char* pszFormat, ...) PLUGTRAIL_PRINTF(1, 2);
+void PrintEnumerationLine(const char* pszFormat, ...)
 {
     char szLine[REPORT_LINE_SIZE];
     va_list args;
@@ -93,8 +93,8 @@ bool ForEachPresentInterface(HDEVINFO hDevInfo, const GUID* pClassGuid, bool bRe
 
     for (DWORD index = 0; SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, pClassGuid, index, &interfaceData); ++index) {
         if (bReport) {
-            Report("---------------------------------------------------------------------------------\n");
-            Report("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
+            PrintEnumerationLine("---------------------------------------------------------------------------------\n");
+            PrintEnumerationLine("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
                    static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
         }
         if (!ReadInterfaceDetail(hDevInfo, interfaceData, detailBuffer, devInfoData)) continue;
@@ -120,52 +120,37 @@ void ReadTextProperty(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DWORD dwP
     CopyText(out, buffer);
 }
 
-// The five outputs as an arrival's record holds them, from the device's
+// The fields as an arrival's record holds them, from the device's
 // properties; the type name from ServiceTypeTable, else the service name.
-void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&szService)[DEVINFO_TEXT_SIZE],
-                      char (&szTypeName)[DEVINFO_TYPENAME_SIZE], char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
-                      char (&szDeviceDesc)[DEVINFO_TEXT_SIZE], char (&szMfg)[DEVINFO_TEXT_SIZE])
+void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DeviceFields& fields)
 {
-    ReadTextProperty(hDevInfo, devInfoData, SPDRP_FRIENDLYNAME, szFriendlyName);
-    if (szFriendlyName[0] == '\0')
-        ReadTextProperty(hDevInfo, devInfoData, SPDRP_LOCATION_INFORMATION, szFriendlyName);
-    ReadTextProperty(hDevInfo, devInfoData, SPDRP_DEVICEDESC, szDeviceDesc);
-    ReadTextProperty(hDevInfo, devInfoData, SPDRP_SERVICE, szService);
-    ReadTextProperty(hDevInfo, devInfoData, SPDRP_MFG, szMfg);
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_FRIENDLYNAME, fields.szFriendlyName);
+    if (fields.szFriendlyName[0] == '\0')
+        ReadTextProperty(hDevInfo, devInfoData, SPDRP_LOCATION_INFORMATION, fields.szFriendlyName);
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_DEVICEDESC, fields.szDeviceDesc);
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_SERVICE, fields.szService);
+    ReadTextProperty(hDevInfo, devInfoData, SPDRP_MFG, fields.szMfg);
 
-    CopyText(szTypeName, szService);
+    CopyText(fields.szTypeName, fields.szService);
     for (const ServiceTypeRow* row = ServiceTypeTable; row->szService[0] != '\0'; ++row) {
-        Trace(1, "################# service=%s", szService);
-        if (std::strcmp(szService, row->szService) == 0) {
-            CopyText(szTypeName, row->szTypeName);
+        Trace(1, "################# service=%s", fields.szService);
+        if (std::strcmp(fields.szService, row->szService) == 0) {
+            CopyText(fields.szTypeName, row->szTypeName);
             break;
         }
     }
-}
 
-// The device's instance ID as the system spells it; anything short of the
-// whole ID leaves out as it was.
-void ReadInstanceId(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&out)[DEVICE_ID_SIZE])
-{
-    char buffer[DEVICE_ID_SIZE];
-    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, &devInfoData, buffer, sizeof buffer, nullptr)) {
+    // The instance ID as the system spells it; anything short of the whole
+    // ID leaves it as it was.
+    char szInstanceId[DEVICE_ID_SIZE];
+    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, &devInfoData, szInstanceId, sizeof szInstanceId, nullptr)) {
         const DWORD dwError = GetLastError();
-        Trace(1, "SetupDiGetDeviceInstanceIdA failed, error %lu", dwError);
+        TraceFailure("SetupDiGetDeviceInstanceIdA", fields.szFriendlyName, dwError);
         return;
     }
-    buffer[DEVICE_ID_SIZE - 1] = '\0';
-    CopyText(out, buffer);
+    szInstanceId[DEVICE_ID_SIZE - 1] = '\0';
+    CopyText(fields.szInstanceId, szInstanceId);
 }
-
-// One device's fields, empty until read.
-struct DeviceFields {
-    char szService[DEVINFO_TEXT_SIZE] = "";
-    char szTypeName[DEVINFO_TYPENAME_SIZE] = "";
-    char szFriendlyName[DEVINFO_TEXT_SIZE] = "";
-    char szDeviceDesc[DEVINFO_TEXT_SIZE] = "";
-    char szMfg[DEVINFO_TEXT_SIZE] = "";
-    char szInstanceId[DEVICE_ID_SIZE] = "";
-};
 
 }  // namespace
 
@@ -176,24 +161,25 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
                    char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
                    char (&szMfg)[DEVINFO_TEXT_SIZE])
 {
-    char szInstanceId[DEVICE_ID_SIZE] = "";
-    return GetDeviceInfo(pClassGuid, pszDevicePath, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg,
-                         szInstanceId);
+    // The caller has emptied its outputs, as the record starts out.
+    DeviceFields fields = {};
+    const bool bFound = GetDeviceInfo(pClassGuid, pszDevicePath, fields);
+    CopyText(szService, fields.szService);
+    CopyText(szTypeName, fields.szTypeName);
+    CopyText(szFriendlyName, fields.szFriendlyName);
+    CopyText(szDeviceDesc, fields.szDeviceDesc);
+    CopyText(szMfg, fields.szMfg);
+    return bFound;
 }
 
-bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
-                   char (&szService)[DEVINFO_TEXT_SIZE],
-                   char (&szTypeName)[DEVINFO_TYPENAME_SIZE],
-                   char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
-                   char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
-                   char (&szMfg)[DEVINFO_TEXT_SIZE],
-                   char (&szInstanceId)[DEVICE_ID_SIZE])
+bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath, DeviceFields& fields)
 {
     ScopedDevInfoList devInfo(
         SetupDiGetClassDevsA(pClassGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!devInfo) {
         const DWORD dwError = GetLastError();
-        Report("SetupDiClassDevs() failed. GetLastError() returns: 0x%x\n", static_cast<unsigned>(dwError));
+        PrintEnumerationLine("SetupDiClassDevs() failed. GetLastError() returns: 0x%x\n",
+                             static_cast<unsigned>(dwError));
         return true;
     }
 
@@ -205,38 +191,26 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
         devInfoData = found;
         return true;
     };
-    const bool bFound = ForEachPresentInterface(devInfo.get(), pClassGuid, true, isCallersPath);
-    if (!bFound) return false;
-
-    ReadDeviceFields(devInfo.get(), devInfoData, szService, szTypeName, szFriendlyName, szDeviceDesc, szMfg);
-    ReadInstanceId(devInfo.get(), devInfoData, szInstanceId);
+    if (!ForEachPresentInterface(devInfo.get(), pClassGuid, true, isCallersPath)) return false;
+    ReadDeviceFields(devInfo.get(), devInfoData, fields);
     return true;
 }
 
-void SeedDeviceStore(CDeviceInfoStore& store, SeededDeviceVisitor pfnRecorded, void* pContext)
+void SeedDeviceStore(CDeviceInfoStore& store)
 {
     ScopedDevInfoList devInfo(
         SetupDiGetClassDevsA(&kGuidDevinterfaceUsbDevice, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!devInfo) {
         const DWORD dwError = GetLastError();
-        Trace(1, "SeedDeviceStore: SetupDiGetClassDevsA failed, error %lu", dwError);
+        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_USB_DEVICE", dwError);
         return;
     }
 
     ForEachPresentInterface(devInfo.get(), &kGuidDevinterfaceUsbDevice, false,
                             [&](const char* pszPath, SP_DEVINFO_DATA& devInfoData) {
-                                DeviceFields fields;
-                                ReadDeviceFields(devInfo.get(), devInfoData, fields.szService, fields.szTypeName,
-                                                 fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
-                                ReadInstanceId(devInfo.get(), devInfoData, fields.szInstanceId);
+                                DeviceFields fields = {};
+                                ReadDeviceFields(devInfo.get(), devInfoData, fields);
                                 // A full store leaves the rest unknown, as it does for arrivals.
-                                if (!store.SeedVolume(pszPath, fields.szService, fields.szTypeName,
-                                                      fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
-                                                      fields.szInstanceId))
-                                    return true;
-                                if (pfnRecorded != nullptr)
-                                    pfnRecorded(pContext, {fields.szService, fields.szTypeName, fields.szFriendlyName,
-                                                           fields.szDeviceDesc, fields.szMfg, fields.szInstanceId});
-                                return false;
+                                return !store.SeedDevice(pszPath, fields);
                             });
 }

@@ -7,11 +7,8 @@
 
 #include <cstddef>
 
-#include "device/device_identity.h"
-#include "device/device_text.h"
+#include "device/device_fields.h"
 
-constexpr size_t DEVINFO_TEXT_SIZE = 260;  // service, friendly name, description, manufacturer
-constexpr size_t DEVINFO_TYPENAME_SIZE = 32;
 constexpr size_t SERVICE_TYPE_FIELD_SIZE = 16;
 
 class CDeviceInfoStore;
@@ -38,22 +35,13 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
                    char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
                    char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
                    char (&szMfg)[DEVINFO_TEXT_SIZE]);
-// The same, and the found device's instance ID, with its case, into
-// szInstanceId; that output too is left as it was when the device is not
-// found or the system cannot tell its ID.
-bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath,
-                   char (&szService)[DEVINFO_TEXT_SIZE],
-                   char (&szTypeName)[DEVINFO_TYPENAME_SIZE],
-                   char (&szFriendlyName)[DEVINFO_TEXT_SIZE],
-                   char (&szDeviceDesc)[DEVINFO_TEXT_SIZE],
-                   char (&szMfg)[DEVINFO_TEXT_SIZE],
-                   char (&szInstanceId)[DEVICE_ID_SIZE]);
+// The same into the device's record, whose instance ID, with its case, is
+// also read; an output the device does not have is left as it was.
+bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath, DeviceFields& fields);
 
 // Stores every present USB device interface as an arrival's lookup would
-// store it, and writes no line: a device that was in before the start is
-// then logged when it goes, like any other. One pass over the class, no
-// enumeration report. Devices beyond the store's free slots stay unknown.
-// Each device stored is handed to pfnRecorded (may be null) with the fields
-// as the lookup read them.
-using SeededDeviceVisitor = void (*)(void* pContext, const DeviceText& text);
-void SeedDeviceStore(CDeviceInfoStore& store, SeededDeviceVisitor pfnRecorded = nullptr, void* pContext = nullptr);
+// store it, as a seeded record, and writes no line: a device that was in
+// before the start is then logged when it goes, like any other. One pass
+// over the class, no enumeration report. Devices beyond the store's free
+// slots stay unknown.
+void SeedDeviceStore(CDeviceInfoStore& store);

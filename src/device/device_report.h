@@ -2,7 +2,7 @@
 // log's event, from the same fields, taken once.
 #pragma once
 
-#include "device/device_text.h"
+#include "device/device_fields.h"
 
 class CDeviceInfoStore;
 
@@ -12,11 +12,12 @@ enum class DeviceEvent {
     PresentAtStart,  // event 103 only: the device log has no line for it
 };
 
-// Reports the device, then what the device log noted meanwhile.
-void ReportDevice(DeviceEvent event, const DeviceText& text);
+// Reports the device: its event, then its line, whose trouble the device
+// log reports behind it.
+void ReportDevice(DeviceEvent event, const DeviceFields& fields);
 
 // Stores the devices present at start (as the seed does, without a line)
 // and reports the start of monitoring: event 110 with the count of devices
 // recorded, 112 if the run before ended without a stop, and one 103 for each
-// device recorded.
+// device recorded, from its record.
 void StartMonitoring(CDeviceInfoStore& store);

@@ -12,18 +12,22 @@ CDeviceInfoStore::CDeviceInfoStore()
     for (DeviceRecord& record : m_records) record.szDevicePath[0] = '\0';
 }
 
-bool CDeviceInfoStore::AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                                 const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
-                                 const char* pszInstanceId)
+bool CDeviceInfoStore::AddDevice(const char* pszPath, const DeviceFields& fields)
 {
-    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, pszInstanceId, false);
+    return Store(pszPath, fields.szService, fields.szTypeName, fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
+                 fields.szInstanceId, false);
 }
 
-bool CDeviceInfoStore::SeedVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                                  const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
-                                  const char* pszInstanceId)
+bool CDeviceInfoStore::AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
+                                 const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg)
 {
-    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, pszInstanceId, true);
+    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, "", false);
+}
+
+bool CDeviceInfoStore::SeedDevice(const char* pszPath, const DeviceFields& fields)
+{
+    return Store(pszPath, fields.szService, fields.szTypeName, fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
+                 fields.szInstanceId, true);
 }
 
 bool CDeviceInfoStore::Store(const char* pszPath, const char* pszService, const char* pszTypeName,
@@ -62,6 +66,17 @@ int CDeviceInfoStore::GetFreeIndex() const
         if (m_records[i].szDevicePath[0] == '\0') return i;
     }
     return -1;
+}
+
+void CDeviceInfoStore::FieldsOf(int index, DeviceFields& fields) const
+{
+    const DeviceRecord& record = m_records[index];
+    CopyText(fields.szService, record.szService);
+    CopyText(fields.szTypeName, record.szTypeName);
+    CopyText(fields.szFriendlyName, record.szFriendlyName);
+    CopyText(fields.szDeviceDesc, record.szDeviceDesc);
+    CopyText(fields.szMfg, record.szMfg);
+    CopyText(fields.szInstanceId, record.szInstanceId);
 }
 
 int CDeviceInfoStore::FindVolume(const char* pszPath) const

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "device/device_identity.h"
+#include "device/device_fields.h"
 
 constexpr int DEVICE_STORE_SLOTS = 200;
 constexpr size_t DEVICE_PATH_SIZE = 260;  // MAX_PATH
@@ -28,17 +28,17 @@ class CDeviceInfoStore {
 public:
     CDeviceInfoStore();
 
-    // Stores the strings in the lowest free slot, cutting each to its field.
-    // False, storing nothing, when every slot is in use.
+    // Stores an arrived device's fields, each cut to its field: in the
+    // record that the seed made for the same path, if there is one (the
+    // system may announce a device that was already there when the window
+    // registered), else in the lowest free slot. False, storing nothing,
+    // when every slot is in use.
+    bool AddDevice(const char* pszPath, const DeviceFields& fields);
+    // The same for the strings of an arrival, without an instance ID.
     bool AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                   const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
-                   const char* pszInstanceId = "");
-    // Stores a device found present at start. The first arrival of the same
-    // path takes this record over instead of a second slot: the system may
-    // announce a device that was already there when the window registered.
-    bool SeedVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
-                    const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
-                    const char* pszInstanceId = "");
+                   const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg);
+    // Stores a device found present at start, as a seeded record.
+    bool SeedDevice(const char* pszPath, const DeviceFields& fields);
     // Clears the whole slot, freeing it.
     void RemoveVolume(int index);
     // Lowest free index, or -1.
@@ -47,6 +47,8 @@ public:
     int FindVolume(const char* pszPath) const;
 
     const DeviceRecord& Record(int index) const { return m_records[index]; }
+    // A record's fields in the shape the reports take.
+    void FieldsOf(int index, DeviceFields& fields) const;
 
 private:
     bool Store(const char* pszPath, const char* pszService, const char* pszTypeName, const char* pszFriendlyName,

@@ -8,9 +8,8 @@
 #include "device/device_change.h"
 #include "device/device_info.h"
 #include "device/device_report.h"
+#include "eventlog/event_log.h"
 #include "log/device_log.h"
-#include "log/event_log.h"
-#include "log/run.h"
 #include "log/trace.h"
 #include "service/service.h"
 #include "util/scoped_handle.h"
@@ -56,7 +55,7 @@ void NotificationsFailed(DWORD dwError)
 
 void RetryLaterIfLinesWait(HWND hwnd)
 {
-    if (DeviceLogBacklogPending()) SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr);
+    if (theDeviceLog.BacklogPending()) SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr);
 }
 
 }  // namespace
@@ -141,8 +140,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_TIMER:
         if (wParam != LOG_RETRY_TIMER_ID) break;
-        if (FlushDeviceLogBacklog()) KillTimer(hwnd, LOG_RETRY_TIMER_ID);
-        ReportDeviceLogNotices();
+        if (theDeviceLog.FlushBacklog()) KillTimer(hwnd, LOG_RETRY_TIMER_ID);
         break;
     default:
         break;

@@ -1,6 +1,6 @@
 #include "log/append_file.h"
 
-#include "log/log_security.h"
+#include "log/log_file_security.h"
 #include "util/scoped_handle.h"
 
 bool IsHeldFileError(DWORD dwError)

@@ -24,5 +24,7 @@ bool IsHeldFileError(DWORD dwError);
 // it has grown.
 AppendOutcome TryAppend(const char* pszPath, const char* pszText);
 
-// The same, for a caller that cannot do anything about a failure.
+// The same, for a caller that cannot do anything about a failure. Kept for
+// the trace file's kind of text and for the tests: the device log and the
+// trace call TryAppend, which tells them whether the file took the text.
 void AppendToFile(const char* pszPath, const char* pszText);

@@ -4,75 +4,22 @@
 #include <cstring>
 
 #include "log/append_file.h"
-#include "log/log_backlog.h"
+#include "log/log_file_security.h"
 #include "log/log_line.h"
-#include "log/log_security.h"
 #include "log/now_text.h"
-#include "util/critical_section.h"
+#include "log/trace.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
+
+// Explicitly in .bss: with a section per datum the toolchain would otherwise
+// store the backlog's quarter megabyte of zeros in the executable.
+CDeviceLog theDeviceLog __attribute__((section(".bss")));
 
 namespace {
 
 constexpr size_t LOG_MESSAGE_SIZE = 1024;
 // How often a drain tries a held device log again.
 constexpr DWORD DRAIN_RETRY_MS = 250;
-
-// Device events append on the window thread, the stop drains on the service
-// thread. Everything below is used under the lock.
-CCriticalSection logLock;
-
-// Lines the device log could not take yet. Explicitly in .bss: with a section
-// per datum the toolchain would otherwise store its zeros in the executable.
-CLogBacklog backlog __attribute__((section(".bss")));
-// What a short write left of a line. It goes before anything else, so that
-// no line is split by another, and no part of one is written twice.
-char szRest[LOG_LINE_SIZE];
-// An earlier run's count of lost lines, reported already.
-DWORD dwCarriedLost = 0;
-// One episode of an unwritable log lasts until a line is written again: its
-// latest error, and whether its event is out.
-DWORD dwEpisodeError = ERROR_SUCCESS;
-bool bEpisodeReported = false;
-DeviceLogNotice notice = {};
-
-// A file that another program holds is an everyday matter and reported only
-// once lines are being lost; any other refusal is reported at once.
-void NoteFailure(DWORD dwError)
-{
-    dwEpisodeError = dwError;
-    if (bEpisodeReported || IsHeldFileError(dwError)) return;
-    bEpisodeReported = true;
-    notice.dwUnwritableError = dwError;
-}
-
-void NoteOverflow()
-{
-    if (bEpisodeReported) return;
-    bEpisodeReported = true;
-    notice.dwUnwritableError = dwEpisodeError != ERROR_SUCCESS ? dwEpisodeError : ERROR_SHARING_VIOLATION;
-}
-
-enum class LineFate {
-    Written,  // all of it is in the file
-    Taken,    // part of it is; the rest waits in szRest
-    Refused,  // none of it is
-};
-
-LineFate AppendDeviceText(const char* pszText)
-{
-    const AppendOutcome outcome = TryAppend(DEVICE_LOG_PATH, pszText);
-    if (outcome.result == AppendResult::Written) {
-        bEpisodeReported = false;
-        dwEpisodeError = ERROR_SUCCESS;
-        return LineFate::Written;
-    }
-    NoteFailure(outcome.dwError);
-    if (outcome.cbWritten == 0) return LineFate::Refused;
-    const char* pszRest = pszText + outcome.cbWritten;
-    std::memmove(szRest, pszRest, std::strlen(pszRest) + 1);  // pszText may be szRest itself
-    return LineFate::Taken;
-}
 
 void BuildDatedLine(char (&szLine)[LOG_LINE_SIZE], const char* pszMessage)
 {
@@ -83,62 +30,105 @@ void BuildDatedLine(char (&szLine)[LOG_LINE_SIZE], const char* pszMessage)
     FormatLine(szLine, "\r\n", "%s - %s  %s", szDate, szTime, pszMessage);
 }
 
+bool HasNews(const DeviceLogNotice& notice)
+{
+    return notice.dwLostWritten != 0 || notice.bCarriedLossWritten || notice.dwUnwritableError != ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// A file that another program holds is an everyday matter and reported only
+// once lines are being lost; any other refusal is reported at once.
+void CDeviceLog::NoteFailure(DWORD dwError)
+{
+    m_dwEpisodeError = dwError;
+    if (m_bEpisodeReported || IsHeldFileError(dwError)) return;
+    m_bEpisodeReported = true;
+    m_notice.dwUnwritableError = dwError;
+}
+
+void CDeviceLog::NoteOverflow()
+{
+    if (m_bEpisodeReported) return;
+    m_bEpisodeReported = true;
+    m_notice.dwUnwritableError = m_dwEpisodeError != ERROR_SUCCESS ? m_dwEpisodeError : ERROR_SHARING_VIOLATION;
+}
+
+CDeviceLog::LineFate CDeviceLog::WriteText(const char* pszText)
+{
+    const AppendOutcome outcome = TryAppend(DEVICE_LOG_PATH, pszText);
+    if (outcome.result == AppendResult::Written) {
+        m_bEpisodeReported = false;
+        m_dwEpisodeError = ERROR_SUCCESS;
+        return LineFate::Written;
+    }
+    NoteFailure(outcome.dwError);
+    if (outcome.cbWritten == 0) return LineFate::Refused;
+    const char* pszRest = pszText + outcome.cbWritten;
+    std::memmove(m_szRest, pszRest, std::strlen(pszRest) + 1);  // pszText may be m_szRest itself
+    return LineFate::Taken;
+}
+
 // The one line that tells how many lines could not be written, dated when
 // it is written.
-LineFate AppendLossLine(DWORD dwLost)
+CDeviceLog::LineFate CDeviceLog::AppendLossLine(DWORD dwLost)
 {
     char szMessage[LOG_MESSAGE_SIZE];
     FormatText(szMessage, "Plugtrail: %lu device log lines lost while the log could not be written", dwLost);
     char szLine[LOG_LINE_SIZE];
     BuildDatedLine(szLine, szMessage);
-    return AppendDeviceText(szLine);
+    return WriteText(szLine);
 }
 
 // Writes what waits, in the order it came: the rest of a line cut short, an
 // earlier run's loss, the waiting lines, then the count of those that did
 // not fit. True when nothing waits any more.
-bool FlushBacklogLocked()
+bool CDeviceLog::FlushLocked()
 {
-    if (szRest[0] != '\0') {
-        if (AppendDeviceText(szRest) != LineFate::Written) return false;
-        szRest[0] = '\0';
+    if (m_szRest[0] != '\0') {
+        if (WriteText(m_szRest) != LineFate::Written) return false;
+        m_szRest[0] = '\0';
     }
-    if (dwCarriedLost != 0) {
-        const LineFate fate = AppendLossLine(dwCarriedLost);
+    if (m_dwCarriedLost != 0) {
+        const LineFate fate = AppendLossLine(m_dwCarriedLost);
         if (fate == LineFate::Refused) return false;
-        dwCarriedLost = 0;
-        notice.bCarriedLossWritten = true;
+        m_dwCarriedLost = 0;
+        m_notice.bCarriedLossWritten = true;
         if (fate == LineFate::Taken) return false;
     }
-    while (const char* pszLine = backlog.Front()) {
-        const LineFate fate = AppendDeviceText(pszLine);
+    while (const char* pszLine = m_backlog.Front()) {
+        const LineFate fate = WriteText(pszLine);
         if (fate == LineFate::Refused) return false;
-        backlog.Pop();
+        m_backlog.Pop();
         if (fate == LineFate::Taken) return false;
     }
-    if (backlog.Lost() != 0) {
-        const LineFate fate = AppendLossLine(backlog.Lost());
+    if (m_backlog.Lost() != 0) {
+        const LineFate fate = AppendLossLine(m_backlog.Lost());
         if (fate == LineFate::Refused) return false;
-        notice.dwLostWritten += backlog.Lost();
-        backlog.ClearLost();
+        m_notice.dwLostWritten += m_backlog.Lost();
+        m_backlog.ClearLost();
         if (fate == LineFate::Taken) return false;
     }
     return true;
 }
 
-// A line goes behind any line that already waits.
-void AppendDeviceLine(const char* pszLine)
+void CDeviceLog::Deliver()
 {
-    CLocked locked(logLock);
-    if (FlushBacklogLocked() && AppendDeviceText(pszLine) != LineFate::Refused) return;
-    if (!backlog.Push(pszLine)) NoteOverflow();
+    DeviceLogNotice notice;
+    DeviceLogNoticeSink pfnSink;
+    {
+        CLocked locked(m_lock);
+        pfnSink = m_pfnSink;
+        if (pfnSink == nullptr || !HasNews(m_notice)) return;
+        notice = m_notice;
+        m_notice = {};
+    }
+    pfnSink(notice);
 }
 
-}  // namespace
-
-DeviceLogState CreateDeviceLog(DWORD* pdwError)
+DeviceLogState CDeviceLog::Create(DWORD* pdwError)
 {
-    InitLogSecurity();
+    InitLogFileSecurity();
     *pdwError = ERROR_SUCCESS;
     {
         ScopedFile file(
@@ -160,8 +150,80 @@ DeviceLogState CreateDeviceLog(DWORD* pdwError)
         *pdwError = file ? ERROR_SUCCESS : GetLastError();
     }
     if (*pdwError == ERROR_SUCCESS || IsHeldFileError(*pdwError)) return DeviceLogState::Writable;
-    Trace(1, "CreateDeviceLog: %s cannot be written, Error=%lu", DEVICE_LOG_PATH, *pdwError);
+    TraceFailure("CreateFileA", DEVICE_LOG_PATH, *pdwError);
     return *pdwError == ERROR_ACCESS_DENIED ? DeviceLogState::AccessDenied : DeviceLogState::Unwritable;
+}
+
+// A line goes behind any line that already waits.
+void CDeviceLog::AppendLine(const char* pszLine)
+{
+    {
+        CLocked locked(m_lock);
+        if (!(FlushLocked() && WriteText(pszLine) != LineFate::Refused) && !m_backlog.Push(pszLine)) NoteOverflow();
+    }
+    Deliver();
+}
+
+void CDeviceLog::SetNoticeSink(DeviceLogNoticeSink pfnSink)
+{
+    {
+        CLocked locked(m_lock);
+        m_pfnSink = pfnSink;
+    }
+    Deliver();
+}
+
+void CDeviceLog::CarryLostLines(DWORD dwCount)
+{
+    CLocked locked(m_lock);
+    m_dwCarriedLost = dwCount;
+}
+
+bool CDeviceLog::BacklogPending()
+{
+    CLocked locked(m_lock);
+    return m_szRest[0] != '\0' || m_dwCarriedLost != 0 || m_backlog.Count() != 0 || m_backlog.Lost() != 0;
+}
+
+bool CDeviceLog::FlushBacklog()
+{
+    bool bFlushed;
+    {
+        CLocked locked(m_lock);
+        bFlushed = FlushLocked();
+    }
+    Deliver();
+    return bFlushed;
+}
+
+bool CDeviceLog::DrainBacklog(DWORD dwTimeoutMs, void (*pfnProgress)())
+{
+    const DWORD dwStart = GetTickCount();
+    while (!FlushBacklog()) {
+        if (GetTickCount() - dwStart >= dwTimeoutMs) return false;
+        if (pfnProgress != nullptr) pfnProgress();
+        Sleep(DRAIN_RETRY_MS);
+    }
+    return true;
+}
+
+DeviceLogLoss CDeviceLog::DiscardBacklog()
+{
+    CLocked locked(m_lock);
+    DeviceLogLoss loss = {m_backlog.Lost(), m_dwCarriedLost};
+    if (m_szRest[0] != '\0') {
+        Trace(1, "CDeviceLog::DiscardBacklog: not finished: %s", m_szRest);
+        m_szRest[0] = '\0';
+        ++loss.dwNew;
+    }
+    for (const char* pszLine; (pszLine = m_backlog.Front()) != nullptr; m_backlog.Pop()) {
+        Trace(1, "CDeviceLog::DiscardBacklog: not written: %.*s", lstrlenA(pszLine) - 2, pszLine);
+        ++loss.dwNew;
+    }
+    if (m_backlog.Lost() != 0) Trace(1, "CDeviceLog::DiscardBacklog: %lu more lines lost", m_backlog.Lost());
+    m_backlog.ClearLost();
+    m_dwCarriedLost = 0;
+    return loss;
 }
 
 void LogDevice(const char* pszFormat, ...)
@@ -175,61 +237,5 @@ void LogDevice(const char* pszFormat, ...)
 
     char szLine[LOG_LINE_SIZE];
     BuildDatedLine(szLine, szMessage);
-    AppendDeviceLine(szLine);
-}
-
-DeviceLogNotice TakeDeviceLogNotice()
-{
-    CLocked locked(logLock);
-    const DeviceLogNotice taken = notice;
-    notice = {};
-    return taken;
-}
-
-void CarryLostLines(DWORD dwCount)
-{
-    CLocked locked(logLock);
-    dwCarriedLost = dwCount;
-}
-
-bool DeviceLogBacklogPending()
-{
-    CLocked locked(logLock);
-    return szRest[0] != '\0' || dwCarriedLost != 0 || backlog.Count() != 0 || backlog.Lost() != 0;
-}
-
-bool FlushDeviceLogBacklog()
-{
-    CLocked locked(logLock);
-    return FlushBacklogLocked();
-}
-
-bool DrainDeviceLogBacklog(DWORD dwTimeoutMs, void (*pfnProgress)())
-{
-    const DWORD dwStart = GetTickCount();
-    while (!FlushDeviceLogBacklog()) {
-        if (GetTickCount() - dwStart >= dwTimeoutMs) return false;
-        if (pfnProgress != nullptr) pfnProgress();
-        Sleep(DRAIN_RETRY_MS);
-    }
-    return true;
-}
-
-DeviceLogLoss DiscardDeviceLogBacklog()
-{
-    CLocked locked(logLock);
-    DeviceLogLoss loss = {backlog.Lost(), dwCarriedLost};
-    if (szRest[0] != '\0') {
-        Trace(1, "DiscardDeviceLogBacklog: not finished: %s", szRest);
-        szRest[0] = '\0';
-        ++loss.dwNew;
-    }
-    for (const char* pszLine; (pszLine = backlog.Front()) != nullptr; backlog.Pop()) {
-        Trace(1, "DiscardDeviceLogBacklog: not written: %.*s", lstrlenA(pszLine) - 2, pszLine);
-        ++loss.dwNew;
-    }
-    if (backlog.Lost() != 0) Trace(1, "DiscardDeviceLogBacklog: %lu more lines lost", backlog.Lost());
-    backlog.ClearLost();
-    dwCarriedLost = 0;
-    return loss;
+    theDeviceLog.AppendLine(szLine);
 }

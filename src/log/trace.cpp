@@ -7,6 +7,7 @@
 #include "log/append_file.h"
 #include "log/log_line.h"
 #include "log/now_text.h"
+#include "util/system_error.h"
 #include "util/text.h"
 
 BYTE bTraceToDebugger = 0;
@@ -59,4 +60,16 @@ void Trace(int /*level*/, const char* pszFormat, ...)
             AppendTraceLine(szLine);
     }
     dwLastTraceTick = dwNow;
+}
+
+void TraceFailure(const char* pszCall, const char* pszObject, unsigned long dwError)
+{
+    // The system's text costs a lookup: none while the trace writes nothing.
+    if (!bTraceToDebugger && !bTraceToFile) return;
+    char szText[ERROR_TEXT_SIZE];
+    SystemErrorText(dwError, szText, ErrorTextEnd::Dropped);
+    if (pszObject == nullptr || pszObject[0] == '\0')
+        Trace(1, "%s failed, error %lu: %s", pszCall, dwError, szText);
+    else
+        Trace(1, "%s(%s) failed, error %lu: %s", pszCall, pszObject, dwError, szText);
 }

@@ -2,14 +2,7 @@
 // platform calls (the device store) can trace without pulling in windows.h.
 #pragma once
 
-// On Windows the text is formatted by msvcrt, whose formats ms_printf checks.
-#if defined(__MINGW32__) && !defined(__clang__)
-#define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(ms_printf, fmtIndex, firstArg)))
-#elif defined(__GNUC__)
-#define PLUGTRAIL_PRINTF(fmtIndex, firstArg) __attribute__((format(printf, fmtIndex, firstArg)))
-#else
-#define PLUGTRAIL_PRINTF(fmtIndex, firstArg)
-#endif
+#include "util/printf_format.h"
 
 constexpr char TRACE_LOG_PATH[] = "C:\\_Plugtrail.log";
 
@@ -23,3 +16,8 @@ extern unsigned long dwLastTraceTick;
 // Writes one diagnostic line to the outputs that are switched on (none by
 // default). The level is informative only: every level is handled alike.
 void Trace(int level, const char* pszFormat, ...) PLUGTRAIL_PRINTF(2, 3);
+
+// The one way a failed call is traced: "CALL(OBJECT) failed, error N: the
+// system's text", the object left out where the call has none. Registry
+// calls hand their LONG result over as the error.
+void TraceFailure(const char* pszCall, const char* pszObject, unsigned long dwError);

@@ -2,11 +2,13 @@
 
 #include <cstdarg>
 
-#include "log/event_log.h"
-#include "log/run.h"
+#include "eventlog/event_log.h"
+#include "eventlog/run.h"
+#include "log/trace.h"
 #include "util/text.h"
 
 CService theService;
+SetServiceStatusFunction pfnSetServiceStatus = SetServiceStatus;
 
 namespace {
 
@@ -53,10 +55,9 @@ CService::CService()
       bService(0),
       dwThreadId(0),
       hwnd(nullptr),
-      lStopRequested(0),
+      lEndingControl(0),
       dwFailureExitCode(0),
-      dwRunControls(SERVICE_ACCEPT_STOP),
-      pfnBeforeStatus(nullptr)
+      dwRunControls(SERVICE_ACCEPT_STOP)
 {
 }
 
@@ -138,9 +139,8 @@ void CService::SetStatus(DWORD dwState)
     // No control while starting: until Run reports RUNNING there is no
     // message queue that a stop could reach.
     status.dwControlsAccepted = dwState == SERVICE_START_PENDING ? 0 : dwRunControls;
-    if (pfnBeforeStatus != nullptr) pfnBeforeStatus(dwState);
     status.dwCurrentState = dwState;
-    SetServiceStatus(hServiceStatus, &status);
+    pfnSetServiceStatus(hServiceStatus, &status);
 }
 
 bool CService::StopRequested() const
@@ -150,7 +150,7 @@ bool CService::StopRequested() const
 
 DWORD CService::StopControl() const
 {
-    return static_cast<DWORD>(InterlockedCompareExchange(const_cast<volatile LONG*>(&lStopRequested), 0, 0));
+    return static_cast<DWORD>(InterlockedCompareExchange(const_cast<volatile LONG*>(&lEndingControl), 0, 0));
 }
 
 void CService::Run()
@@ -180,7 +180,7 @@ void CService::Handler(DWORD dwControl)
     Trace(1, dwControl == SERVICE_CONTROL_STOP       ? "SERVICE_CONTROL_STOP"
              : dwControl == SERVICE_CONTROL_SHUTDOWN ? "SERVICE_CONTROL_SHUTDOWN"
                                                      : "SERVICE_CONTROL_PRESHUTDOWN");
-    InterlockedCompareExchange(&lStopRequested, static_cast<LONG>(dwControl), 0);
+    InterlockedCompareExchange(&lEndingControl, static_cast<LONG>(dwControl), 0);
     SetStatus(SERVICE_STOP_PENDING);
     // The window ends the run: its thread posts Run's WM_QUIT once it has
     // handled the messages before this one, so no device event is still being

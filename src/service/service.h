@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "log/trace.h"
+#include "util/printf_format.h"
 
 constexpr size_t SERVICE_NAME_SIZE = 256;
 
@@ -52,7 +52,7 @@ public:
     BOOL bService;
     DWORD dwThreadId;  // the thread in Run, which WM_QUIT must reach; 0 once Run's loop has ended
     HWND hwnd;         // the notification window, set once it is registered
-    volatile LONG lStopRequested;  // the ending control, set by Handler before it posts anything
+    volatile LONG lEndingControl;  // the ending control, set by Handler before it posts anything
     // Non-zero when the run cannot monitor: the service then stops at once
     // with this service-specific exit code, which the SCM counts as a
     // failure and answers with its recovery.
@@ -60,13 +60,15 @@ public:
     // What the service accepts once it runs: stop and shutdown, and on
     // Vista and later preshutdown, which XP does not know.
     DWORD dwRunControls;
-    // Called just before a state is reported, on the reporting thread; null
-    // in the program. Tests hold the service there, at the moment they want
-    // to meet it, instead of hoping to catch it in passing.
-    void (*pfnBeforeStatus)(DWORD dwState);
 };
 
 extern CService theService;
+
+// Every state reaches the SCM through this. Replaceable by tests, which hold
+// the service at the moment they want to meet it instead of hoping to catch
+// it in passing: under Wine nothing else can keep a service in a state.
+using SetServiceStatusFunction = BOOL(WINAPI*)(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS);
+extern SetServiceStatusFunction pfnSetServiceStatus;
 
 // Dispatches the calling thread's messages until WM_QUIT. With bOnlyAfterStop,
 // a WM_QUIT that comes before the SCM asked for a stop is ignored.

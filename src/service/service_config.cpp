@@ -15,10 +15,9 @@ struct RequiredPrivilegesInfo {
 constexpr DWORD CONFIG_FAILURE_ACTIONS_FLAG = 4;
 constexpr DWORD CONFIG_REQUIRED_PRIVILEGES_INFO = 6;
 
-bool Change(ChangeConfigFunction pfnChangeConfig, SC_HANDLE hService, DWORD dwLevel, void* pInfo,
-            RefusedSettingNote pfnNote, void* pContext)
+bool Change(SC_HANDLE hService, DWORD dwLevel, void* pInfo, RefusedSettingNote pfnNote, void* pContext)
 {
-    if (pfnChangeConfig(hService, dwLevel, pInfo)) return true;
+    if (pfnChangeServiceConfig2W(hService, dwLevel, pInfo)) return true;
     const DWORD dwError = GetLastError();
     if (pfnNote != nullptr) pfnNote(pContext, dwLevel, dwError);
     return false;
@@ -26,13 +25,14 @@ bool Change(ChangeConfigFunction pfnChangeConfig, SC_HANDLE hService, DWORD dwLe
 
 }  // namespace
 
+ChangeConfigFunction pfnChangeServiceConfig2W = ChangeServiceConfig2W;
+
 void FormatQuotedPath(char (&szQuoted)[QUOTED_PATH_SIZE], const char* pszPath)
 {
     FormatText(szQuoted, "\"%s\"", pszPath);
 }
 
-bool ApplyRecoveryAndPrivileges(SC_HANDLE hService, RefusedSettingNote pfnNote, void* pContext,
-                                ChangeConfigFunction pfnChangeConfig)
+bool ApplyRecoveryAndPrivileges(SC_HANDLE hService, RefusedSettingNote pfnNote, void* pContext)
 {
     SC_ACTION actions[RECOVERY_ACTION_COUNT];
     for (size_t i = 0; i < RECOVERY_ACTION_COUNT; ++i) actions[i] = {SC_ACTION_RESTART, kRecoveryRestartDelaysMs[i]};
@@ -40,12 +40,11 @@ bool ApplyRecoveryAndPrivileges(SC_HANDLE hService, RefusedSettingNote pfnNote, 
     failureActions.dwResetPeriod = RECOVERY_RESET_SECONDS;
     failureActions.cActions = RECOVERY_ACTION_COUNT;
     failureActions.lpsaActions = actions;
-    const bool bRecovery = Change(pfnChangeConfig, hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions,
-                                  pfnNote, pContext);
+    const bool bRecovery = Change(hService, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions, pfnNote, pContext);
 
     FailureActionsFlag flag = {TRUE};
-    Change(pfnChangeConfig, hService, CONFIG_FAILURE_ACTIONS_FLAG, &flag, pfnNote, pContext);
+    Change(hService, CONFIG_FAILURE_ACTIONS_FLAG, &flag, pfnNote, pContext);
     RequiredPrivilegesInfo privileges = {const_cast<wchar_t*>(kServiceRequiredPrivileges)};
-    Change(pfnChangeConfig, hService, CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges, pfnNote, pContext);
+    Change(hService, CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges, pfnNote, pContext);
     return bRecovery;
 }

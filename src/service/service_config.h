@@ -35,10 +35,13 @@ constexpr DWORD RECOVERY_RESET_SECONDS = 24 * 60 * 60;
 //   need not be listed.
 inline constexpr wchar_t kServiceRequiredPrivileges[] = L"SeIncreaseWorkingSetPrivilege\0";
 
-// ChangeServiceConfig2W, or a stand-in that records what it is given. The
-// wide function, because the ANSI one converts only the levels it knows
-// (Wine's knows neither of Vista's).
+// Every setting reaches the SCM through this: the wide function, because the
+// ANSI one converts only the levels it knows (Wine's knows neither of
+// Vista's). Replaceable by tests, which record what it is given: Wine keeps
+// no failure actions and refuses Vista's levels, so what Windows would be
+// told cannot be read back there.
 using ChangeConfigFunction = BOOL(WINAPI*)(SC_HANDLE hService, DWORD dwLevel, LPVOID pInfo);
+extern ChangeConfigFunction pfnChangeServiceConfig2W;
 // Told of each setting the system refuses, with the system's error.
 using RefusedSettingNote = void (*)(void* pContext, DWORD dwLevel, DWORD dwError);
 
@@ -48,5 +51,4 @@ using RefusedSettingNote = void (*)(void* pContext, DWORD dwLevel, DWORD dwError
 // (ERROR_INVALID_LEVEL, or ERROR_INVALID_PARAMETER where the client library
 // checks the level itself), so every refusal only goes to pfnNote. False
 // when the recovery itself was refused.
-bool ApplyRecoveryAndPrivileges(SC_HANDLE hService, RefusedSettingNote pfnNote, void* pContext,
-                                ChangeConfigFunction pfnChangeConfig = ChangeServiceConfig2W);
+bool ApplyRecoveryAndPrivileges(SC_HANDLE hService, RefusedSettingNote pfnNote, void* pContext);

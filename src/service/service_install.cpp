@@ -2,9 +2,10 @@
 // operation opens its SCM handles and closes them before it returns.
 #include "service/service.h"
 
-#include "log/run_state.h"
+#include "eventlog/event_source.h"
+#include "eventlog/run_state.h"
+#include "log/trace.h"
 #include "plugtrail_product.h"
-#include "service/event_source.h"
 #include "service/service_config.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
@@ -14,12 +15,15 @@ namespace {
 // Not interactive: a window on the user's desktop could be closed, or sent
 // forged device events, by any program the user runs.
 constexpr DWORD SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS;
+constexpr size_t LEVEL_TEXT_SIZE = 16;
 
 // A setting the system does not know (XP answers ERROR_INVALID_LEVEL) leaves
 // the service as it is; the install goes on.
 void TraceRefusedSetting(void* /*pContext*/, DWORD dwLevel, DWORD dwError)
 {
-    Trace(1, "ChangeServiceConfig2 level %lu not set, Error=%lu", dwLevel, dwError);
+    char szLevel[LEVEL_TEXT_SIZE];
+    FormatText(szLevel, "level %lu", dwLevel);
+    TraceFailure("ChangeServiceConfig2W", szLevel, dwError);
 }
 
 }  // namespace
@@ -146,7 +150,7 @@ BOOL CService::Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages)
     if (bDeleted) {
         RemoveEventLogSource();
         const LONG lError = RemoveRunState();
-        if (lError != ERROR_SUCCESS) Trace(1, "RemoveRunState: RegDeleteKeyA failed, Error=%ld", lError);
+        if (lError != ERROR_SUCCESS) TraceFailure("RegDeleteKeyA", RUN_STATE_KEY, static_cast<DWORD>(lError));
         say("Service uninstalled", szServiceName, MB_ICONINFORMATION);
         return 1;
     }

@@ -25,7 +25,7 @@
 
 #include <msiquery.h>
 
-#include "log/run_state.h"
+#include "eventlog/run_state.h"
 #include "plugtrail_product.h"
 #include "service/service_config.h"
 #include "util/scoped_handle.h"

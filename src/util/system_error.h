@@ -1,4 +1,5 @@
-// The system's own words for an error code, for messages and events.
+// The system's own words for an error code, for messages, events and the
+// trace.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +8,10 @@
 
 constexpr size_t ERROR_TEXT_SIZE = 2048;
 
-// The system's text for dwError, in the user's default language, with the
-// line end it comes with; "error N" and a line end where the system has no
-// text for it.
-void SystemErrorText(DWORD dwError, char (&szText)[ERROR_TEXT_SIZE]);
+// Whether the text keeps the line end that the system's message ends with:
+// a message box shows it, an event's insert or a trace line must not carry it.
+enum class ErrorTextEnd { Kept, Dropped };
+
+// The system's text for dwError, in the user's default language; "error N"
+// where the system has no text for it.
+void SystemErrorText(DWORD dwError, char (&szText)[ERROR_TEXT_SIZE], ErrorTextEnd end = ErrorTextEnd::Kept);

@@ -10,15 +10,6 @@ void SetLeadByteRanges(const unsigned char* pRanges, size_t cbRanges)
     }
 }
 
-namespace {
-
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
-
 bool EqualsIgnoreAsciiCase(const char* a, const char* b)
 {
     for (;; ++a, ++b) {

@@ -124,6 +124,16 @@ inline int FormatLine(char (&dst)[N], const char* eol, const char* fmt, ...)
 // and last byte ending in a pair of zeros (CPINFO::LeadByte, cbRanges bytes).
 void SetLeadByteRanges(const unsigned char* pRanges, size_t cbRanges);
 
+// The ASCII letters' other case; every other byte stays as it is.
+inline char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+inline char UpperAscii(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // True when both texts are equal with the case of ASCII letters ignored.
 bool EqualsIgnoreAsciiCase(const char* a, const char* b);
 

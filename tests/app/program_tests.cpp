@@ -11,7 +11,7 @@
 #include "support/message_box.h"
 #include "support/plugtrail_window.h"
 #include "support/processes.h"
-#include "log/run_state.h"
+#include "eventlog/run_state.h"
 #include "plugtrail_product.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "device/device_change.h"
 #include "device/device_info.h"
 #include "log/device_log.h"
+#include "log/trace.h"
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
 

@@ -4,6 +4,7 @@
 
 #include "device/device_info.h"
 #include "support/simulated_usb.h"
+#include "util/text.h"
 
 namespace {
 
@@ -25,11 +26,17 @@ Lookup LookUp(const std::string& path, const GUID& classGuid = kUsbDeviceInterfa
     char buffer[DEVINFO_TEXT_SIZE + 64] = "";
     path.copy(buffer, sizeof buffer - 1);
     ::testing::internal::CaptureStdout();
-    r.found = GetDeviceInfo(&classGuid, buffer, r.service, r.typeName, r.friendlyName, r.deviceDesc, r.mfg,
-                            r.instanceId);
+    DeviceFields fields = {};
+    r.found = GetDeviceInfo(&classGuid, buffer, fields);
     fflush(stdout);
     r.report = ::testing::internal::GetCapturedStdout();
     r.path = buffer;
+    CopyText(r.service, fields.szService);
+    CopyText(r.typeName, fields.szTypeName);
+    CopyText(r.friendlyName, fields.szFriendlyName);
+    CopyText(r.deviceDesc, fields.szDeviceDesc);
+    CopyText(r.mfg, fields.szMfg);
+    CopyText(r.instanceId, fields.szInstanceId);
     return r;
 }
 

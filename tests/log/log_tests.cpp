@@ -11,11 +11,12 @@
 
 #include "log/append_file.h"
 #include "log/device_log.h"
-#include "log/event_log.h"
+#include "eventlog/event_log.h"
 #include "log/log_backlog.h"
-#include "log/log_security.h"
-#include "log/run.h"
-#include "log/run_state.h"
+#include "log/log_file_security.h"
+#include "log/trace.h"
+#include "eventlog/run.h"
+#include "eventlog/run_state.h"
 #include "support/reported_events.h"
 #include "support/test_files.h"
 #include "util/scoped_handle.h"
@@ -61,7 +62,11 @@ std::map<std::string, ACCESS_MASK> Grants(PACL pDacl)
 
 class DeviceLogTest : public ::testing::Test {
 protected:
-    void SetUp() override { DeleteIfPresent(DEVICE_LOG_PATH); }
+    void SetUp() override
+    {
+        DeleteIfPresent(DEVICE_LOG_PATH);
+        theDeviceLog.SetNoticeSink(ReportDeviceLogNotice);  // as a run does
+    }
     void TearDown() override
     {
         RemoveLink(DEVICE_LOG_PATH);
@@ -119,7 +124,7 @@ void ExpectProtection(const SECURITY_ATTRIBUTES* pSa, const std::map<std::string
 
 TEST(LogSecurity, OnlySystemAndAdministratorsMayWriteTheLogAndTheRunState)
 {
-    InitLogSecurity();
+    InitLogFileSecurity();
     ExpectProtection(LogFileSecurity(), {{"S-1-5-18", FILE_ALL_ACCESS},
                                          {"S-1-5-32-544", FILE_ALL_ACCESS},
                                          {"S-1-5-32-573", FILE_GENERIC_READ}});
@@ -134,7 +139,7 @@ TEST_F(DeviceLogTest, AppendsDatedLinesToAnExistingLogAndKeepsItsPermissions)
     const std::string dacl = FileDacl(DEVICE_LOG_PATH);
     ASSERT_NE(std::string::npos, dacl.find(";;;WD)")) << dacl;
     DWORD dwError = 0;
-    EXPECT_EQ(DeviceLogState::Writable, CreateDeviceLog(&dwError));
+    EXPECT_EQ(DeviceLogState::Writable, theDeviceLog.Create(&dwError));
     const std::string date = SystemDateNow();
     const std::string before = SystemTimeNow();
     LogDevice("%s device %s: '%s' / '%s' / '%s'", "USB storage", "attached", "Stick", "Disk", "Maker");
@@ -193,11 +198,11 @@ TEST_F(DeviceLogTest, LinesWaitInOrderWhileAReaderHoldsTheLogAndGoFirstOnceItIsF
         ASSERT_TRUE(reader);
         LogDevice("first");
         LogDevice("second");
-        EXPECT_FALSE(FlushDeviceLogBacklog());
+        EXPECT_FALSE(theDeviceLog.FlushBacklog());
     }
     EXPECT_EQ("", ReadWholeFile(DEVICE_LOG_PATH));
     LogDevice("third");
-    EXPECT_FALSE(DeviceLogBacklogPending());
+    EXPECT_FALSE(theDeviceLog.BacklogPending());
     const auto lines = ReadLines(DEVICE_LOG_PATH);
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ(0u, lines[0].find(SystemDateNow() + " - ")) << "a waiting line keeps its date: " << lines[0];
@@ -216,17 +221,14 @@ TEST_F(DeviceLogTest, LinesBeyondTheBacklogAreCountedInOneLineOnceTheLogIsFree)
         ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
         ASSERT_TRUE(reader);
         for (unsigned i = 0; i < LOG_BACKLOG_LINES; ++i) LogDevice("line %u", i);
-        ReportDeviceLogNotices();
         EXPECT_TRUE(events.Take().empty()) << "nothing lost yet";
         for (unsigned i = LOG_BACKLOG_LINES; i < LOG_BACKLOG_LINES + 12; ++i) LogDevice("line %u", i);
-        ReportDeviceLogNotices();
         const std::vector<ReportedEvent> reported = events.Take();
         ASSERT_EQ(1u, reported.size());
         EXPECT_EQ(EVENT_LOG_UNWRITABLE, reported[0].dwId);
         EXPECT_EQ("32", reported[0].strings[1]) << "the sharing violation's code";
     }
-    EXPECT_TRUE(FlushDeviceLogBacklog());
-    ReportDeviceLogNotices();  // as the window's timer does
+    EXPECT_TRUE(theDeviceLog.FlushBacklog());
     const std::vector<ReportedEvent> reported = events.Take();
     ASSERT_EQ(1u, reported.size());
     EXPECT_EQ(EVENT_LINES_LOST, reported[0].dwId);
@@ -248,7 +250,6 @@ TEST_F(DeviceLogTest, AnUnwritableLogKeepsItsLinesAndSaysSoOncePerEpisode)
     ASSERT_TRUE(LinkToDiskFull(DEVICE_LOG_PATH));
     LogDevice("first");
     LogDevice("second");
-    ReportDeviceLogNotices();
     std::vector<ReportedEvent> reported = events.Take();
     ASSERT_EQ(1u, reported.size());
     EXPECT_EQ(EVENT_LOG_UNWRITABLE, reported[0].dwId);
@@ -257,8 +258,7 @@ TEST_F(DeviceLogTest, AnUnwritableLogKeepsItsLinesAndSaysSoOncePerEpisode)
 
     ASSERT_TRUE(RemoveLink(DEVICE_LOG_PATH));
     ASSERT_TRUE(CreateDirectoryA(DEVICE_LOG_PATH, nullptr));
-    EXPECT_FALSE(FlushDeviceLogBacklog());
-    ReportDeviceLogNotices();
+    EXPECT_FALSE(theDeviceLog.FlushBacklog());
     EXPECT_TRUE(events.Take().empty()) << "the same episode";
     ASSERT_TRUE(RemoveDirectoryA(DEVICE_LOG_PATH));
     LogDevice("third");
@@ -272,12 +272,11 @@ TEST_F(DeviceLogTest, AnUnwritableLogKeepsItsLinesAndSaysSoOncePerEpisode)
     ASSERT_TRUE(DeleteFileA(DEVICE_LOG_PATH));
     ASSERT_TRUE(CreateDirectoryA(DEVICE_LOG_PATH, nullptr));
     LogDevice("fourth");
-    ReportDeviceLogNotices();
     reported = events.Take();
     ASSERT_EQ(1u, reported.size());
     EXPECT_EQ((std::vector<std::string>{DEVICE_LOG_PATH, "5", ErrorText(ERROR_ACCESS_DENIED)}), reported[0].strings);
     ASSERT_TRUE(RemoveDirectoryA(DEVICE_LOG_PATH));
-    EXPECT_TRUE(FlushDeviceLogBacklog());
+    EXPECT_TRUE(theDeviceLog.FlushBacklog());
 }
 
 // A run that ends with lines it cannot write reports them lost at once, and
@@ -305,7 +304,6 @@ TEST_F(DeviceLogTest, LinesGivenUpAtTheEndOfARunAreReportedThenAndLoggedByTheNex
 
     BeginRun();
     LogDevice("three");
-    ReportDeviceLogNotices();  // as the start of monitoring does
     const auto lines = ReadLines(DEVICE_LOG_PATH);
     ASSERT_EQ(2u, lines.size());
     const std::string loss = "  Plugtrail: 2 device log lines lost while the log could not be written";

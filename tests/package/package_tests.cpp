@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "log/run_state.h"
+#include "eventlog/run_state.h"
 #include "service/scm_helpers.h"
 #include "support/processes.h"
 #include "support/simulated_usb.h"

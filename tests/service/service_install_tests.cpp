@@ -232,7 +232,8 @@ TEST(ServiceSettings, RecoveryAndPrivilegesAsTheSystemIsAskedForThem)
     std::vector<std::string> refusals;
     handed.clear();
     dwRefuseFromLevel = 0;
-    EXPECT_TRUE(ApplyRecoveryAndPrivileges(nullptr, NoteRefusal, &refusals, RecordSetting));
+    pfnChangeServiceConfig2W = RecordSetting;
+    EXPECT_TRUE(ApplyRecoveryAndPrivileges(nullptr, NoteRefusal, &refusals));
     ASSERT_EQ(3u, handed.size());
     EXPECT_EQ("reset 86400, restart 5000, restart 60000", handed[0].content);
     EXPECT_EQ("flag 1", handed[1].content);
@@ -240,12 +241,13 @@ TEST(ServiceSettings, RecoveryAndPrivilegesAsTheSystemIsAskedForThem)
     EXPECT_TRUE(refusals.empty());
 
     dwRefuseFromLevel = 4;  // an XP that knows neither
-    EXPECT_TRUE(ApplyRecoveryAndPrivileges(nullptr, NoteRefusal, &refusals, RecordSetting));
+    EXPECT_TRUE(ApplyRecoveryAndPrivileges(nullptr, NoteRefusal, &refusals));
     EXPECT_EQ((std::vector<std::string>{"4:124", "6:124"}), refusals);
     refusals.clear();
     dwRefuseFromLevel = SERVICE_CONFIG_FAILURE_ACTIONS;
-    EXPECT_FALSE(ApplyRecoveryAndPrivileges(nullptr, NoteRefusal, &refusals, RecordSetting));
+    EXPECT_FALSE(ApplyRecoveryAndPrivileges(nullptr, NoteRefusal, &refusals));
     dwRefuseFromLevel = 0;
+    pfnChangeServiceConfig2W = ChangeServiceConfig2W;
 }
 
 // What the SCM keeps of the recovery that -Install sets.

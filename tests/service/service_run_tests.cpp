@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "log/event_log.h"
+#include "eventlog/event_log.h"
 #include "service/scm_helpers.h"
 #include "service/service.h"
 #include "support/message_box.h"
@@ -222,11 +222,13 @@ TEST(ServiceRunTest, StartOutsideTheScmReturnsAtOnceWithFlagCleared)
 HANDLE hReachedRunning = nullptr;
 HANDLE hQuitPosted = nullptr;
 
-void HoldAtRunning(DWORD dwState)
+BOOL WINAPI HoldAtRunning(SERVICE_STATUS_HANDLE hStatus, LPSERVICE_STATUS pStatus)
 {
-    if (dwState != SERVICE_RUNNING) return;
-    SetEvent(hReachedRunning);
-    WaitForSingleObject(hQuitPosted, 30000);
+    if (pStatus->dwCurrentState == SERVICE_RUNNING) {
+        SetEvent(hReachedRunning);
+        WaitForSingleObject(hQuitPosted, 30000);
+    }
+    return SetServiceStatus(hStatus, pStatus);
 }
 
 TEST(ServiceRunTest, AStopRightAfterRunningReachesRunsLoop)
@@ -235,16 +237,16 @@ TEST(ServiceRunTest, AStopRightAfterRunningReachesRunsLoop)
     theService.bService = 1;
     hReachedRunning = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     hQuitPosted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    theService.pfnBeforeStatus = HoldAtRunning;
+    pfnSetServiceStatus = HoldAtRunning;
     HANDLE hRun = CreateThread(nullptr, 0, RunService, nullptr, 0, nullptr);
     ASSERT_NE(nullptr, hRun);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hReachedRunning, 30000)) << "Run never reported RUNNING";
 
-    InterlockedExchange(&theService.lStopRequested, SERVICE_CONTROL_STOP);
+    InterlockedExchange(&theService.lEndingControl, SERVICE_CONTROL_STOP);
     EXPECT_TRUE(PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0)) << GetLastError();
     SetEvent(hQuitPosted);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hRun, 30000)) << "Run's loop ended on that WM_QUIT";
-    theService.pfnBeforeStatus = nullptr;
+    pfnSetServiceStatus = SetServiceStatus;
     CloseHandle(hRun);
     CloseHandle(hReachedRunning);
     CloseHandle(hQuitPosted);

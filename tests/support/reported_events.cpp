@@ -1,6 +1,6 @@
 #include "support/reported_events.h"
 
-#include "log/event_log.h"
+#include "eventlog/event_log.h"
 
 namespace {
 

@@ -33,6 +33,7 @@
 #include "device/device_change.h"
 #include "device/notification_window.h"
 #include "log/device_log.h"
+#include "log/trace.h"
 #include "service/service.h"
 
 namespace {
@@ -44,7 +45,6 @@ DWORD g_dwStopDelayMs = 0;
 
 void HoldAtGate(DWORD dwState)
 {
-    if (dwState != SERVICE_RUNNING && dwState != SERVICE_STOPPED) return;
     char szGate[32];
     std::snprintf(szGate, sizeof szGate, "PlugtrailTestGate%lu", dwState);
     HANDLE hGate = OpenEventA(SYNCHRONIZE, FALSE, szGate);
@@ -57,6 +57,13 @@ void HoldAtGate(DWORD dwState)
     }
     WaitForSingleObject(hGate, 60000);
     CloseHandle(hGate);
+}
+
+BOOL WINAPI GatedSetServiceStatus(SERVICE_STATUS_HANDLE hStatus, LPSERVICE_STATUS pStatus)
+{
+    if (pStatus->dwCurrentState == SERVICE_RUNNING || pStatus->dwCurrentState == SERVICE_STOPPED)
+        HoldAtGate(pStatus->dwCurrentState);
+    return SetServiceStatus(hStatus, pStatus);
 }
 
 HDEVNOTIFY WINAPI RefuseRegistration(HANDLE, LPVOID, DWORD)
@@ -77,7 +84,7 @@ DWORD WINAPI DelayedStop(LPVOID)
 void WINAPI SlowHandler(DWORD dwControl)
 {
     if (dwControl != SERVICE_CONTROL_STOP) return;
-    InterlockedExchange(&theService.lStopRequested, 1);  // as the program's own Handler does
+    InterlockedExchange(&theService.lEndingControl, 1);  // as the program's own Handler does
     theService.status.dwWaitHint = g_dwStopWaitHint;
     theService.SetStatus(SERVICE_STOP_PENDING);
     HANDLE hThread = CreateThread(nullptr, 0, DelayedStop, nullptr, 0, nullptr);
@@ -101,7 +108,7 @@ int Serve(HINSTANCE hInstance, int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "tracefile") == 0) bTraceFile = true;
         if (std::strcmp(argv[i], "nonotify") == 0) pfnRegisterDeviceNotificationA = RefuseRegistration;
-        if (std::strcmp(argv[i], "gated") == 0) theService.pfnBeforeStatus = HoldAtGate;
+        if (std::strcmp(argv[i], "gated") == 0) pfnSetServiceStatus = GatedSetServiceStatus;
         if (std::strncmp(argv[i], "stopdelay=", 10) == 0) {
             g_dwStopDelayMs = std::strtoul(argv[i] + 10, nullptr, 10);
             bSlow = true;

@@ -15,7 +15,7 @@
 #include "device/device_change.h"
 #include "device/notification_window.h"
 #include "log/device_log.h"
-#include "log/event_log.h"
+#include "eventlog/event_log.h"
 #include "service/service.h"
 #include "support/message_box.h"
 #include "support/processes.h"

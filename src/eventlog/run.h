@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "log/device_log.h"
+
 enum class RunEnd { StopRequested, SystemShutdown, WindowClosed };
 
 // At start, before the window and before any event: opens the run state,
@@ -13,13 +15,14 @@ enum class RunEnd { StopRequested, SystemShutdown, WindowClosed };
 void BeginRun();
 
 // Once the devices present at start are known: event 110 with the version
-// and their count, then 112 if the run before ended without a stop.
+// and their count, then 112 if the run before ended without a stop. From
+// then on the device log's notices are reported as they arise.
 void ReportRunStarted(DWORD dwPresentDevices);
 
-// Reports what the device log noted since it was last asked: an unwritable
-// log (event 120), a loss line now in the file (event 102 with its count),
-// and clears the saved loss of an earlier run once its line is written.
-void ReportDeviceLogNotices();
+// Reports one notice of the device log: an unwritable log (event 120), a
+// loss line now in the file (event 102 with its count), and clears the saved
+// loss of an earlier run once its line is written. The sink a run installs.
+void ReportDeviceLogNotice(const DeviceLogNotice& notice);
 
 // At the end, once no device event can come any more: writes what waits
 // (for at most dwDrainMs, calling pfnProgress, which may be null, before each

@@ -3,14 +3,20 @@
 // last event it reported, whether it ended through a stop, a shutdown or its
 // window's close, and how many device log lines it had to give up. The key
 // serves the service and a debug run alike; only SYSTEM and Administrators
-// may write it, and uninstalling removes it.
+// may write it, and uninstalling removes it. The run is its one writer.
 #pragma once
 
 #include <windows.h>
 
-#include "log/log_line.h"
+#include "eventlog/event_text.h"
 
 constexpr char RUN_STATE_KEY[] = "SOFTWARE\\Plugtrail";
+
+// The key's protection: owner Administrators, full control for SYSTEM and
+// Administrators, read for Users, nothing inherited (under HKLM\SOFTWARE,
+// Power Users may write on XP). Built once; null when it cannot be built,
+// and the key then gets default security.
+SECURITY_ATTRIBUTES* RunStateSecurity();
 
 // Opens the key, creating it protected where it is missing. Until then, and
 // when it cannot be opened, the state reads as empty and nothing is saved.

@@ -1,4 +1,4 @@
-#include "log/console_user.h"
+#include "eventlog/console_user.h"
 
 #include <windows.h>
 

@@ -1,8 +1,7 @@
-#include "log/event_log.h"
+#include "eventlog/event_log.h"
 
-#include "log/console_user.h"
+#include "eventlog/console_user.h"
 #include "log/log_line.h"
-#include "log/run_state.h"
 #include "log/trace.h"
 #include "util/critical_section.h"
 #include "util/system_error.h"
@@ -37,6 +36,7 @@ CCriticalSection eventLock;
 // Everything below is used under the lock.
 char szRunId[RUN_ID_SIZE] = "";
 DWORD dwSequence = 0;
+SequenceNote pfnSequenceTaken = nullptr;
 
 // Opened at the first report and kept until a report fails.
 HANDLE hEventSource = nullptr;
@@ -47,7 +47,7 @@ HANDLE EventSource()
     hEventSource = RegisterEventSourceA(nullptr, EVENT_SOURCE_NAME);
     if (hEventSource == nullptr) {
         const DWORD dwError = GetLastError();
-        Trace(1, "RegisterEventSourceA(%s) failed, Error=%lu", EVENT_SOURCE_NAME, dwError);
+        TraceFailure("RegisterEventSourceA", EVENT_SOURCE_NAME, dwError);
     }
     return hEventSource;
 }
@@ -78,35 +78,29 @@ void Report(WORD wType, DWORD dwEventId, const char* const* apszOwn, size_t cOwn
 
     if (!TryReport(wType, dwEventId, apszStrings, wStrings)) {
         DWORD dwError = GetLastError();
-        Trace(1, "ReportEventA(%lu) failed, Error=%lu; registering the source again", dwEventId, dwError);
+        const CNumberText eventId(dwEventId);
+        TraceFailure("ReportEventA", eventId.get(), dwError);
+        Trace(1, "registering the event source again");
         if (hEventSource != nullptr) DeregisterEventSource(hEventSource);
         hEventSource = nullptr;
         if (!TryReport(wType, dwEventId, apszStrings, wStrings)) {
             dwError = GetLastError();
-            Trace(1, "ReportEventA(%lu) failed again, Error=%lu", dwEventId, dwError);
+            TraceFailure("ReportEventA", eventId.get(), dwError);
         }
     }
-    SaveLastSequence(dwSequence);
-}
-
-// The system's text for an error, without the line end it comes with.
-void ErrorText(DWORD dwError, char (&szText)[ERROR_TEXT_SIZE])
-{
-    SystemErrorText(dwError, szText);
-    for (size_t len = lstrlenA(szText); len > 0 && (szText[len - 1] == '\r' || szText[len - 1] == '\n' ||
-                                                    szText[len - 1] == ' ');)
-        szText[--len] = '\0';
+    if (pfnSequenceTaken != nullptr) pfnSequenceTaken(dwSequence);
 }
 
 }  // namespace
 
 ReportEventFunction pfnReportEventA = ReportEventA;
 
-void BeginEventRun(const char* pszRun)
+void BeginEventRun(const char* pszRun, SequenceNote pfnTaken)
 {
     CLocked locked(eventLock);
     CopyText(szRunId, pszRun);
     dwSequence = 0;
+    pfnSequenceTaken = pfnTaken;
 }
 
 void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS])
@@ -152,7 +146,7 @@ void ReportLogUnwritable(const char* pszPath, DWORD dwError)
 {
     const CNumberText code(dwError);
     char szText[ERROR_TEXT_SIZE];
-    ErrorText(dwError, szText);
+    SystemErrorText(dwError, szText, ErrorTextEnd::Dropped);
     const char* apszInserts[] = {pszPath, code.get(), szText};
     Report(EVENTLOG_ERROR_TYPE, EVENT_LOG_UNWRITABLE, apszInserts, 3);
 }
@@ -161,7 +155,7 @@ void ReportNotificationsFailed(DWORD dwError)
 {
     const CNumberText code(dwError);
     char szText[ERROR_TEXT_SIZE];
-    ErrorText(dwError, szText);
+    SystemErrorText(dwError, szText, ErrorTextEnd::Dropped);
     const char* apszInserts[] = {code.get(), szText};
     Report(EVENTLOG_ERROR_TYPE, EVENT_NOTIFICATIONS_FAILED, apszInserts, 2);
 }

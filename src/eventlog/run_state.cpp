@@ -1,10 +1,17 @@
-#include "log/run_state.h"
+#include "eventlog/run_state.h"
 
-#include "log/log_security.h"
+#include <sddl.h>
+
 #include "log/trace.h"
 #include "util/text.h"
 
 namespace {
+
+// What the key holds decides what the next run reports, so only SYSTEM and
+// Administrators may write it; anyone may read it.
+constexpr char RUN_STATE_SDDL[] = "O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)";
+SECURITY_ATTRIBUTES saRunState = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+SECURITY_ATTRIBUTES* psaRunState = nullptr;
 
 constexpr char RUN_VALUE[] = "Run";
 constexpr char SEQUENCE_VALUE[] = "Sequence";
@@ -32,10 +39,24 @@ void SaveDword(const char* pszName, DWORD dwValue)
     if (hRunState == nullptr) return;
     const LONG lError =
         RegSetValueExA(hRunState, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
-    if (lError != ERROR_SUCCESS) Trace(1, "run state: %s not saved, Error=%ld", pszName, lError);
+    if (lError != ERROR_SUCCESS) TraceFailure("RegSetValueExA", pszName, static_cast<DWORD>(lError));
 }
 
 }  // namespace
+
+SECURITY_ATTRIBUTES* RunStateSecurity()
+{
+    if (psaRunState != nullptr) return psaRunState;
+    PSECURITY_DESCRIPTOR pSd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(RUN_STATE_SDDL, SDDL_REVISION_1, &pSd, nullptr)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("ConvertStringSecurityDescriptorToSecurityDescriptorA", RUN_STATE_SDDL, dwError);
+        return nullptr;
+    }
+    saRunState.lpSecurityDescriptor = pSd;
+    psaRunState = &saRunState;
+    return psaRunState;
+}
 
 void OpenRunState()
 {
@@ -44,7 +65,7 @@ void OpenRunState()
                                         KEY_QUERY_VALUE | KEY_SET_VALUE, RunStateSecurity(), &hRunState, nullptr);
     if (lError != ERROR_SUCCESS) {
         hRunState = nullptr;
-        Trace(1, "run state: HKLM\\%s not opened, Error=%ld", RUN_STATE_KEY, lError);
+        TraceFailure("RegCreateKeyExA", RUN_STATE_KEY, static_cast<DWORD>(lError));
     }
 }
 
@@ -67,7 +88,7 @@ void SaveRunStart(const char* pszRun)
     if (hRunState == nullptr) return;
     const LONG lError = RegSetValueExA(hRunState, RUN_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszRun),
                                        static_cast<DWORD>(lstrlenA(pszRun)) + 1);
-    if (lError != ERROR_SUCCESS) Trace(1, "run state: %s not saved, Error=%ld", RUN_VALUE, lError);
+    if (lError != ERROR_SUCCESS) TraceFailure("RegSetValueExA", RUN_VALUE, static_cast<DWORD>(lError));
     SaveDword(SEQUENCE_VALUE, 0);
     SaveDword(CLEAN_VALUE, 0);
 }

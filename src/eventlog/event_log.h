@@ -34,9 +34,13 @@ constexpr DWORD EVENT_SERVICE_ERROR = 122;
 // ID, product ID, serial number: the first inserts of events 100, 101, 103.
 constexpr size_t DEVICE_EVENT_STRINGS = 8;
 
+// Told of each sequence number as it is taken, one at a time and in order.
+using SequenceNote = void (*)(DWORD dwSequence);
+
 // The run whose events follow: pszRun is its identity, and the sequence
-// starts again at 1. Call before other threads report.
-void BeginEventRun(const char* pszRun);
+// starts again at 1; pfnTaken (may be null) hears of every number taken.
+// Call before other threads report.
+void BeginEventRun(const char* pszRun, SequenceNote pfnTaken);
 
 // Reports one device event (100, 101 or 103) with its eight strings (none
 // null; unknown ones empty). Control characters become spaces, as in the

@@ -1,9 +1,8 @@
-#include "log/run.h"
+#include "eventlog/run.h"
 
-#include "log/device_log.h"
-#include "log/event_log.h"
-#include "log/log_line.h"
-#include "log/run_state.h"
+#include "eventlog/event_log.h"
+#include "eventlog/event_text.h"
+#include "eventlog/run_state.h"
 #include "plugtrail_product.h"
 
 namespace {
@@ -36,12 +35,12 @@ void BeginRun()
     char szRun[RUN_ID_SIZE];
     FormatRunId(szRun, {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
     SaveRunStart(szRun);
-    BeginEventRun(szRun);
+    BeginEventRun(szRun, SaveLastSequence);
     // What writing the earlier loss runs into is reported after the start.
     const DWORD dwCarried = LoadLostLines();
     if (dwCarried == 0) return;
-    CarryLostLines(dwCarried);
-    FlushDeviceLogBacklog();
+    theDeviceLog.CarryLostLines(dwCarried);
+    theDeviceLog.FlushBacklog();
 }
 
 void ReportRunStarted(DWORD dwPresentDevices)
@@ -49,11 +48,11 @@ void ReportRunStarted(DWORD dwPresentDevices)
     ReportMonitoringStarted(PLUGTRAIL_VERSION_TEXT, dwPresentDevices);
     if (previousRun.szRun[0] != '\0' && !previousRun.bEndedCleanly)
         ReportUncleanEnd(previousRun.szRun, previousRun.dwLastSequence);
+    theDeviceLog.SetNoticeSink(ReportDeviceLogNotice);
 }
 
-void ReportDeviceLogNotices()
+void ReportDeviceLogNotice(const DeviceLogNotice& notice)
 {
-    const DeviceLogNotice notice = TakeDeviceLogNotice();
     if (notice.dwUnwritableError != ERROR_SUCCESS) ReportLogUnwritable(DEVICE_LOG_PATH, notice.dwUnwritableError);
     if (notice.dwLostWritten != 0) ReportLostLines(notice.dwLostWritten);
     if (notice.bCarriedLossWritten) SaveLostLines(0);
@@ -61,10 +60,8 @@ void ReportDeviceLogNotices()
 
 void EndRun(RunEnd end, DWORD dwDrainMs, void (*pfnProgress)())
 {
-    const bool bDrained = DrainDeviceLogBacklog(dwDrainMs, pfnProgress);
-    ReportDeviceLogNotices();
-    if (!bDrained) {
-        const DeviceLogLoss loss = DiscardDeviceLogBacklog();
+    if (!theDeviceLog.DrainBacklog(dwDrainMs, pfnProgress)) {
+        const DeviceLogLoss loss = theDeviceLog.DiscardBacklog();
         if (loss.dwNew != 0) ReportLostLines(loss.dwNew);
         SaveLostLines(loss.dwNew + loss.dwCarried);
     }

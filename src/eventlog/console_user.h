@@ -2,7 +2,7 @@
 // was there when a device came or went.
 #pragma once
 
-#include "log/log_line.h"
+#include "eventlog/event_text.h"
 
 // The user of the active console session as "DOMAIN\user"; empty when no
 // session is attached to the console or nobody is logged on there.

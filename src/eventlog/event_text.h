@@ -1,0 +1,24 @@
+// The platform-free strings that every event ends with: who was at the
+// console, and which run reported it. No platform calls.
+#pragma once
+
+#include <cstddef>
+
+// What identifies the user at the console in the Application log's events:
+// "DOMAIN\user", the name alone without a domain, empty without a user.
+// Room for a domain of 15 characters, the backslash and a user name of 256.
+constexpr size_t CONSOLE_USER_SIZE = 273;
+void FormatConsoleUser(char (&szUser)[CONSOLE_USER_SIZE], const char* pszDomain, const char* pszUser);
+
+// A moment in UTC, as the system's clock gives it.
+struct UtcTime {
+    unsigned year, month, day, hour, minute, second;
+};
+
+// A UTC time in ISO 8601 to the second: "YYYY-MM-DDTHH:MM:SSZ".
+constexpr size_t UTC_TIME_SIZE = 21;
+void FormatUtcTime(char (&szTime)[UTC_TIME_SIZE], const UtcTime& time);
+
+// A run's identity in its events: its start in UTC.
+constexpr size_t RUN_ID_SIZE = UTC_TIME_SIZE;
+void FormatRunId(char (&szRun)[RUN_ID_SIZE], const UtcTime& time);
