@@ -99,7 +99,7 @@ int main(int argc, char** argv)
     if (RegOverridePredefKey(HKEY_LOCAL_MACHINE, hBench) != ERROR_SUCCESS) return 4;
     OpenRunState();
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    BeginEventRun(kRun, SaveLastSequence);
+    BeginEventRun(kRun, [](DWORD dwSequence) { SaveLastSequence(dwSequence); });
     HANDLE hSource = RegisterEventSourceA(nullptr, kBenchSource);
     if (hSource == nullptr) return 4;
     char szUser[CONSOLE_USER_SIZE];

@@ -100,17 +100,27 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
         return 1;
     }
 
-    // Before any device event; nobody may take the name first.
-    DWORD dwLogError = ERROR_SUCCESS;
-    const DeviceLogState logState = theDeviceLog.Create(&dwLogError);
-    if (bDebugMode && logState != DeviceLogState::Writable) ShowDeviceLogProblem(logState, dwLogError);
-    BeginRun();
+    // A debug run begins here, before its window; a service's once the
+    // dispatcher has connected. Either holds the machine's one run, so the
+    // two exclude each other in every state of the service but STOPPED.
+    if (bDebugMode) {
+        const RunStart start = BeginRun();
+        if (!start.bBegun) {
+            const bool bServiceRun = theService.IsInstalled() && theService.QueryState() != SERVICE_STOPPED;
+            ShowMessage(bServiceRun ? "Cannot run while another instance is running as service"
+                                    : "Cannot run while another instance is running",
+                        MB_ICONERROR);
+            return 1;
+        }
+        if (start.logState != DeviceLogState::Writable) ShowDeviceLogProblem(start.logState, start.dwLogError);
+    }
 
     // The store exists before the window: the window thread handles device
     // events from the moment its loop runs, and none may find it missing.
     pDeviceStore = CreateDeviceStore();
     if (pDeviceStore == nullptr) {
         Trace(1, "DeviceStore not created - abort");
+        if (bDebugMode) EndRun(RunEnd::StartFailed, DEBUG_DRAIN_MS, nullptr);
         return 1;
     }
 
@@ -125,6 +135,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
     if (theService.hwnd == nullptr) {
         Trace(1, "MainWindow not created - abort");
         if (hWindowThread != nullptr) TerminateThread(hWindowThread, 0);
+        if (bDebugMode) EndRun(RunEnd::StartFailed, DEBUG_DRAIN_MS, nullptr);
         return 1;
     }
 

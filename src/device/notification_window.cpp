@@ -9,6 +9,7 @@
 #include "device/device_info.h"
 #include "device/device_report.h"
 #include "eventlog/event_log.h"
+#include "eventlog/run.h"
 #include "log/device_log.h"
 #include "log/trace.h"
 #include "service/service.h"
@@ -29,6 +30,12 @@ constexpr UINT LOG_RETRY_MS = 1000;
 // Outlives the call: the error paths format into it.
 char szErrorText[ERROR_TEXT_SIZE];
 
+// Used on the window's thread alone. Device events count only while the
+// run monitors; the retry timer runs while lines wait, and arming it again
+// would start its second anew.
+bool bMonitoring = false;
+bool bRetryArmed = false;
+
 void ShowLastError(const char* pszFormat)
 {
     GetLastErrorText(szErrorText);
@@ -43,10 +50,7 @@ void ShowLastError(const char* pszFormat)
 void NotificationsFailed(DWORD dwError)
 {
     ReportNotificationsFailed(dwError);
-    if (!bDebugMode) {
-        theService.dwFailureExitCode = EVENT_NOTIFICATIONS_FAILED;
-        return;
-    }
+    if (!bDebugMode) return;
     SystemErrorText(dwError, szErrorText);
     char szMessage[WINDOW_MESSAGE_SIZE];
     FormatText(szMessage, "Device notifications could not be registered (error %lu): %s", dwError, szErrorText);
@@ -55,7 +59,41 @@ void NotificationsFailed(DWORD dwError)
 
 void RetryLaterIfLinesWait(HWND hwnd)
 {
-    if (theDeviceLog.BacklogPending()) SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr);
+    if (bRetryArmed || !theDeviceLog.BacklogPending()) return;
+    bRetryArmed = SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr) != 0;
+}
+
+// Registers the window for device notifications, notes the devices already
+// in, so that their removal is logged, and reports the start of monitoring.
+// Seeding after the registration and before the next message leaves no
+// moment in which an arrival goes unseen. False when the registration is
+// refused: the run is then on record, with the reason it cannot monitor.
+bool BeginMonitoring(HWND hwnd)
+{
+    if (bMonitoring) return true;
+    if (!RunHasBegun()) {
+        Trace(1, "no run has begun: no monitoring");
+        return false;
+    }
+    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = kGuidDevinterfaceUsbDevice;
+    if (pfnRegisterDeviceNotificationA(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) == nullptr) {
+        const DWORD dwError = GetLastError();
+        ReportRunStarted(0);
+        NotificationsFailed(dwError);
+        return false;
+    }
+    if (pDeviceStore != nullptr) {
+        StartMonitoring(*pDeviceStore);
+    } else {
+        ReportRunStarted(0);
+    }
+    bMonitoring = true;
+    // An earlier run's loss line may wait for the log.
+    RetryLaterIfLinesWait(hwnd);
+    return true;
 }
 
 }  // namespace
@@ -93,23 +131,9 @@ DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance)
     }
     Trace(3, "hwndMain=%u", static_cast<unsigned>(reinterpret_cast<uintptr_t>(hwndMain)));
 
-    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kGuidDevinterfaceUsbDevice;
-    if (pfnRegisterDeviceNotificationA(hwndMain, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) == nullptr) {
-        const DWORD dwError = GetLastError();
-        NotificationsFailed(dwError);
-        if (bDebugMode) return 0;
-    } else if (pDeviceStore != nullptr) {
-        // Devices already in are known before the first event, so their
-        // removal is logged. Seeding after the registration and before the
-        // first message leaves no moment in which an arrival goes unseen.
-        StartMonitoring(*pDeviceStore);
-    }
-
-    // An earlier run's loss line may wait for the log.
-    RetryLaterIfLinesWait(hwndMain);
+    // A debug run has begun already; a service's begins once the dispatcher
+    // has connected, and asks the window then.
+    if (bDebugMode && !BeginMonitoring(hwndMain)) return 0;
 
     // Last: a non-null hwnd tells start-up the window is complete.
     theService.hwnd = hwndMain;
@@ -134,13 +158,21 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         DestroyWindow(hwnd);
         PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0);
         return 0;
+    case WM_BEGIN_MONITORING:
+        return BeginMonitoring(hwnd) ? 1 : 0;
     case WM_DEVICECHANGE:
+        if (!bMonitoring) {
+            Trace(1, "WM_DEVICECHANGE before monitoring began: ignored");
+            break;
+        }
         OnDeviceChange(wParam, lParam);
         RetryLaterIfLinesWait(hwnd);
         break;
     case WM_TIMER:
-        if (wParam != LOG_RETRY_TIMER_ID) break;
-        if (theDeviceLog.FlushBacklog()) KillTimer(hwnd, LOG_RETRY_TIMER_ID);
+        if (wParam == LOG_RETRY_TIMER_ID && theDeviceLog.FlushBacklog()) {
+            KillTimer(hwnd, LOG_RETRY_TIMER_ID);
+            bRetryArmed = false;
+        }
         break;
     default:
         break;

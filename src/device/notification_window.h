@@ -13,9 +13,11 @@ constexpr char MAIN_WINDOW_TITLE[] = "Plugtrail";
 
 extern HWND hwndMain;
 
-// Creates and registers the window. In a service run it then pumps the
-// window's messages for the life of the process; in a debug run it returns
-// once the window is shown. Always returns 0.
+// Creates the window. A debug run's window begins monitoring at once; a
+// service's when the service's run has begun and asks it to
+// (WM_BEGIN_MONITORING), and it pumps the window's messages for the life of
+// the process. A debug run returns once the window is shown. Always
+// returns 0.
 DWORD WINAPI CreateMainWindowProc(LPVOID lpInstance);
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);

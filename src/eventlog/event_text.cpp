@@ -21,5 +21,6 @@ void FormatUtcTime(char (&szTime)[UTC_TIME_SIZE], const UtcTime& time)
 
 void FormatRunId(char (&szRun)[RUN_ID_SIZE], const UtcTime& time)
 {
-    FormatUtcTime(szRun, time);
+    FormatText(szRun, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", time.year % 10000, time.month % 100, time.day % 100,
+               time.hour % 100, time.minute % 100, time.second % 100, time.millisecond % 1000);
 }

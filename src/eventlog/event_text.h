@@ -12,13 +12,14 @@ void FormatConsoleUser(char (&szUser)[CONSOLE_USER_SIZE], const char* pszDomain,
 
 // A moment in UTC, as the system's clock gives it.
 struct UtcTime {
-    unsigned year, month, day, hour, minute, second;
+    unsigned year, month, day, hour, minute, second, millisecond;
 };
 
 // A UTC time in ISO 8601 to the second: "YYYY-MM-DDTHH:MM:SSZ".
 constexpr size_t UTC_TIME_SIZE = 21;
 void FormatUtcTime(char (&szTime)[UTC_TIME_SIZE], const UtcTime& time);
 
-// A run's identity in its events: its start in UTC.
-constexpr size_t RUN_ID_SIZE = UTC_TIME_SIZE;
+// A run's identity in its events: its start in UTC, to the millisecond, so
+// that a quick restart is a run of its own: "YYYY-MM-DDTHH:MM:SS.mmmZ".
+constexpr size_t RUN_ID_SIZE = 25;
 void FormatRunId(char (&szRun)[RUN_ID_SIZE], const UtcTime& time);

@@ -1,22 +1,38 @@
 // One run of the program, from the start of monitoring to its end, as the
-// device log and the Application log record it.
+// device log and the Application log record it. One run at a time on a
+// machine: the service and a debug run exclude each other.
 #pragma once
 
 #include <windows.h>
 
 #include "log/device_log.h"
 
-enum class RunEnd { StopRequested, SystemShutdown, WindowClosed };
+// The name of what a run holds from before it reads the run state until
+// its end; valid from XP on, and one for every session.
+constexpr char RUN_MUTEX_NAME[] = "Global\\Plugtrail.Run";
 
-// At start, before the window and before any event: opens the run state,
-// gives the run its identity, and puts a loss that an earlier run left into
-// the device log before any other line. A start that is refused is no run
-// and does not come here.
-void BeginRun();
+enum class RunEnd { StopRequested, SystemShutdown, WindowClosed, StartFailed };
+
+// What beginning a run found.
+struct RunStart {
+    bool bBegun;              // false: another process has the machine's run, and nothing was touched
+    DeviceLogState logState;  // whether the device log takes lines
+    DWORD dwLogError;         // the error behind a log that does not
+};
+
+// Once the run can run, before any event: takes the machine's one run, opens
+// the run state, gives the run its identity, makes sure of the device log
+// and puts a loss that an earlier run left into it before any other line.
+// A run that begins is ended by EndRun.
+RunStart BeginRun();
+// True from BeginRun until EndRun: the device events of a process whose run
+// has not begun touch nothing.
+bool RunHasBegun();
 
 // Once the devices present at start are known: event 110 with the version
-// and their count, then 112 if the run before ended without a stop. From
-// then on the device log's notices are reported as they arise.
+// and their count, then 112 if the run before ended without a stop, 120 if
+// the device log cannot be written, and 122 if the run state cannot be kept.
+// From then on the device log's notices are reported as they arise.
 void ReportRunStarted(DWORD dwPresentDevices);
 
 // Reports one notice of the device log: an unwritable log (event 120), a
@@ -24,9 +40,11 @@ void ReportRunStarted(DWORD dwPresentDevices);
 // loss of an earlier run once its line is written. The sink a run installs.
 void ReportDeviceLogNotice(const DeviceLogNotice& notice);
 
-// At the end, once no device event can come any more: writes what waits
+// The one end of a run that began, once no device event can come any more:
+// a run whose start was never reported gets its 110 first. Writes what waits
 // (for at most dwDrainMs, calling pfnProgress, which may be null, before each
 // further wait). What still cannot be written is reported at once as lost,
 // and its count is kept for the next run's first line. Then event 111 with
-// the reason, and the run is recorded as ended cleanly.
+// the reason, the run is recorded as ended cleanly, nothing more goes to the
+// device log, and the machine's run is free again.
 void EndRun(RunEnd end, DWORD dwDrainMs, void (*pfnProgress)());

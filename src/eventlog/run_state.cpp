@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include <cstring>
+
 #include "log/trace.h"
 #include "util/text.h"
 
@@ -12,6 +14,9 @@ namespace {
 constexpr char RUN_STATE_SDDL[] = "O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)";
 SECURITY_ATTRIBUTES saRunState = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 SECURITY_ATTRIBUTES* psaRunState = nullptr;
+// Room for the owner and DACL read back: two SIDs and three entries.
+constexpr size_t SECURITY_BUFFER_SIZE = 512;
+constexpr REGSAM RUN_STATE_ACCESS = KEY_QUERY_VALUE | KEY_SET_VALUE | READ_CONTROL | WRITE_DAC | WRITE_OWNER;
 
 constexpr char RUN_VALUE[] = "Run";
 constexpr char SEQUENCE_VALUE[] = "Sequence";
@@ -34,12 +39,52 @@ DWORD LoadDword(const char* pszName)
     return dwValue;
 }
 
-void SaveDword(const char* pszName, DWORD dwValue)
+RunStateResult SaveDword(const char* pszName, DWORD dwValue)
 {
-    if (hRunState == nullptr) return;
+    if (hRunState == nullptr) return {ERROR_SUCCESS, nullptr, nullptr};
     const LONG lError =
         RegSetValueExA(hRunState, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
     if (lError != ERROR_SUCCESS) TraceFailure("RegSetValueExA", pszName, static_cast<DWORD>(lError));
+    return {lError, "RegSetValueExA", pszName};
+}
+
+RunStateResult Flush(const RunStateResult& saved)
+{
+    if (saved.lError != ERROR_SUCCESS || hRunState == nullptr) return saved;
+    const LONG lError = RegFlushKey(hRunState);
+    if (lError != ERROR_SUCCESS) TraceFailure("RegFlushKey", RUN_STATE_KEY, static_cast<DWORD>(lError));
+    return {lError, "RegFlushKey", nullptr};
+}
+
+// The first failure of several steps, or the last success.
+RunStateResult FirstFailure(const RunStateResult& first, const RunStateResult& second)
+{
+    return first.lError != ERROR_SUCCESS ? first : second;
+}
+
+// True when the key's owner and DACL are those of pSd.
+bool HasProtection(HKEY hKey, PSECURITY_DESCRIPTOR pSd)
+{
+    BYTE buffer[SECURITY_BUFFER_SIZE];
+    DWORD cb = sizeof buffer;
+    if (RegGetKeySecurity(hKey, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer, &cb) !=
+        ERROR_SUCCESS)
+        return false;
+    PSID pOwner = nullptr;
+    PSID pWanted = nullptr;
+    BOOL bDefaulted = FALSE;
+    PACL pDacl = nullptr;
+    PACL pWantedDacl = nullptr;
+    BOOL bPresent = FALSE;
+    BOOL bWantedPresent = FALSE;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD dwRevision = 0;
+    return GetSecurityDescriptorOwner(buffer, &pOwner, &bDefaulted) && pOwner != nullptr &&
+           GetSecurityDescriptorOwner(pSd, &pWanted, &bDefaulted) && EqualSid(pOwner, pWanted) &&
+           GetSecurityDescriptorControl(buffer, &control, &dwRevision) && (control & SE_DACL_PROTECTED) != 0 &&
+           GetSecurityDescriptorDacl(buffer, &bPresent, &pDacl, &bDefaulted) && bPresent && pDacl != nullptr &&
+           GetSecurityDescriptorDacl(pSd, &bWantedPresent, &pWantedDacl, &bDefaulted) &&
+           pDacl->AclSize == pWantedDacl->AclSize && std::memcmp(pDacl, pWantedDacl, pDacl->AclSize) == 0;
 }
 
 }  // namespace
@@ -58,15 +103,30 @@ SECURITY_ATTRIBUTES* RunStateSecurity()
     return psaRunState;
 }
 
-void OpenRunState()
+RunStateResult OpenRunState()
 {
-    if (hRunState != nullptr) return;
-    const LONG lError = RegCreateKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                        KEY_QUERY_VALUE | KEY_SET_VALUE, RunStateSecurity(), &hRunState, nullptr);
-    if (lError != ERROR_SUCCESS) {
-        hRunState = nullptr;
-        TraceFailure("RegCreateKeyExA", RUN_STATE_KEY, static_cast<DWORD>(lError));
+    if (hRunState == nullptr) {
+        const LONG lError = RegCreateKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                            RUN_STATE_ACCESS, RunStateSecurity(), &hRunState, nullptr);
+        if (lError != ERROR_SUCCESS) {
+            hRunState = nullptr;
+            TraceFailure("RegCreateKeyExA", RUN_STATE_KEY, static_cast<DWORD>(lError));
+            return {lError, "RegCreateKeyExA", nullptr};
+        }
     }
+    // RegCreateKeyExA opens a key that exists as it is: its maker's grants
+    // stay unless they are replaced.
+    const SECURITY_ATTRIBUTES* pSa = RunStateSecurity();
+    if (pSa == nullptr)
+        return {ERROR_INVALID_SECURITY_DESCR, "ConvertStringSecurityDescriptorToSecurityDescriptorA", nullptr};
+    const SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    LONG lError = RegSetKeySecurity(hRunState, parts, pSa->lpSecurityDescriptor);
+    // What the system kept, not what it was told, is what protects the key.
+    if (lError == ERROR_SUCCESS && !HasProtection(hRunState, pSa->lpSecurityDescriptor))
+        lError = ERROR_INVALID_SECURITY_DESCR;
+    if (lError != ERROR_SUCCESS) TraceFailure("RegSetKeySecurity", RUN_STATE_KEY, static_cast<DWORD>(lError));
+    return {lError, "RegSetKeySecurity", nullptr};
 }
 
 PreviousRun LoadPreviousRun()
@@ -83,24 +143,26 @@ PreviousRun LoadPreviousRun()
     return previous;
 }
 
-void SaveRunStart(const char* pszRun)
+RunStateResult SaveRunStart(const char* pszRun)
 {
-    if (hRunState == nullptr) return;
+    if (hRunState == nullptr) return {ERROR_SUCCESS, nullptr, nullptr};
     const LONG lError = RegSetValueExA(hRunState, RUN_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszRun),
                                        static_cast<DWORD>(lstrlenA(pszRun)) + 1);
     if (lError != ERROR_SUCCESS) TraceFailure("RegSetValueExA", RUN_VALUE, static_cast<DWORD>(lError));
-    SaveDword(SEQUENCE_VALUE, 0);
-    SaveDword(CLEAN_VALUE, 0);
+    const RunStateResult run = {lError, "RegSetValueExA", RUN_VALUE};
+    const RunStateResult sequence = SaveDword(SEQUENCE_VALUE, 0);
+    const RunStateResult clean = SaveDword(CLEAN_VALUE, 0);
+    return Flush(FirstFailure(run, FirstFailure(sequence, clean)));
 }
 
-void SaveLastSequence(DWORD dwSequence)
+RunStateResult SaveLastSequence(DWORD dwSequence)
 {
-    SaveDword(SEQUENCE_VALUE, dwSequence);
+    return SaveDword(SEQUENCE_VALUE, dwSequence);
 }
 
-void SaveCleanEnd()
+RunStateResult SaveCleanEnd()
 {
-    SaveDword(CLEAN_VALUE, 1);
+    return Flush(SaveDword(CLEAN_VALUE, 1));
 }
 
 DWORD LoadLostLines()
@@ -108,9 +170,9 @@ DWORD LoadLostLines()
     return LoadDword(LOST_LINES_VALUE);
 }
 
-void SaveLostLines(DWORD dwCount)
+RunStateResult SaveLostLines(DWORD dwCount)
 {
-    SaveDword(LOST_LINES_VALUE, dwCount);
+    return SaveDword(LOST_LINES_VALUE, dwCount);
 }
 
 LONG RemoveRunState()

@@ -15,13 +15,23 @@ constexpr char RUN_STATE_KEY[] = "SOFTWARE\\Plugtrail";
 // The key's protection: owner Administrators, full control for SYSTEM and
 // Administrators, read for Users, nothing inherited (under HKLM\SOFTWARE,
 // Power Users may write on XP). Built once; null when it cannot be built,
-// and the key then gets default security.
+// and the key then keeps the security it has.
 SECURITY_ATTRIBUTES* RunStateSecurity();
 
-// Opens the key, creating it protected where it is missing. Until then, and
-// when it cannot be opened, the state reads as empty and nothing is saved.
-// Call once at start, before other threads use it.
-void OpenRunState();
+// How a step on the run state went: ERROR_SUCCESS, or the call that failed,
+// the value it was for (null for the key itself) and the system's error.
+struct RunStateResult {
+    LONG lError;
+    const char* pszCall;
+    const char* pszValue;
+};
+
+// Opens the key, creating it where it is missing, and gives it its
+// protection, whoever made it: a key that anyone else could write would let
+// them decide what the next run reports. Until it is open, and when it
+// cannot be opened, the state reads as empty and nothing is saved. Call at
+// start, before other threads use it.
+RunStateResult OpenRunState();
 
 struct PreviousRun {
     char szRun[RUN_ID_SIZE];  // empty when no run was recorded
@@ -30,16 +40,19 @@ struct PreviousRun {
 };
 PreviousRun LoadPreviousRun();
 
-// A new run: its identity, no event yet, not ended.
-void SaveRunStart(const char* pszRun);
-// One small write, made with every event.
-void SaveLastSequence(DWORD dwSequence);
-void SaveCleanEnd();
+// A new run: its identity, no event yet, not ended; flushed to disk, since
+// what a power cut leaves of it is what the next run reads.
+RunStateResult SaveRunStart(const char* pszRun);
+// One small write, made with every event, and not flushed: losing the last
+// one costs only that number.
+RunStateResult SaveLastSequence(DWORD dwSequence);
+// Flushed, as the start is.
+RunStateResult SaveCleanEnd();
 
 // Device log lines that an earlier run could not write, whose count is
 // already reported; 0 when none.
 DWORD LoadLostLines();
-void SaveLostLines(DWORD dwCount);
+RunStateResult SaveLostLines(DWORD dwCount);
 
 // Removes the key with all it holds: ERROR_SUCCESS, also for a key that is
 // not there, or the system's error.

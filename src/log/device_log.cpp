@@ -20,6 +20,8 @@ namespace {
 constexpr size_t LOG_MESSAGE_SIZE = 1024;
 // How often a drain tries a held device log again.
 constexpr DWORD DRAIN_RETRY_MS = 250;
+// How much of the log's end tells whether its last line is finished.
+constexpr size_t LINE_END_TAIL_SIZE = 2;
 
 void BuildDatedLine(char (&szLine)[LOG_LINE_SIZE], const char* pszMessage)
 {
@@ -28,6 +30,30 @@ void BuildDatedLine(char (&szLine)[LOG_LINE_SIZE], const char* pszMessage)
     char szTime[DATETIME_SIZE];
     FormatNowTime(szTime);
     FormatLine(szLine, "\r\n", "%s - %s  %s", szDate, szTime, pszMessage);
+}
+
+// The last bytes of the log, at most two: none for a log that is not there.
+// False, with the error, when the log is there but cannot be read now.
+bool ReadLogTail(char (&tail)[LINE_END_TAIL_SIZE], size_t* pcbTail, DWORD* pdwError)
+{
+    *pcbTail = 0;
+    ScopedFile file(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        *pdwError = GetLastError();
+        return *pdwError == ERROR_FILE_NOT_FOUND;
+    }
+    const DWORD cbFile = GetFileSize(file.get(), nullptr);
+    if (cbFile == 0) return true;
+    const LONG cbBack = cbFile < LINE_END_TAIL_SIZE ? static_cast<LONG>(cbFile) : LINE_END_TAIL_SIZE;
+    DWORD cbRead = 0;
+    if (SetFilePointer(file.get(), -cbBack, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file.get(), tail, static_cast<DWORD>(cbBack), &cbRead, nullptr)) {
+        *pdwError = GetLastError();
+        return false;
+    }
+    *pcbTail = cbRead;
+    return true;
 }
 
 bool HasNews(const DeviceLogNotice& notice)
@@ -54,7 +80,7 @@ void CDeviceLog::NoteOverflow()
     m_notice.dwUnwritableError = m_dwEpisodeError != ERROR_SUCCESS ? m_dwEpisodeError : ERROR_SHARING_VIOLATION;
 }
 
-CDeviceLog::LineFate CDeviceLog::WriteText(const char* pszText)
+CDeviceLog::LineFate CDeviceLog::WriteText(const char* pszText, RestOf restOf)
 {
     const AppendOutcome outcome = TryAppend(DEVICE_LOG_PATH, pszText);
     if (outcome.result == AppendResult::Written) {
@@ -66,18 +92,65 @@ CDeviceLog::LineFate CDeviceLog::WriteText(const char* pszText)
     if (outcome.cbWritten == 0) return LineFate::Refused;
     const char* pszRest = pszText + outcome.cbWritten;
     std::memmove(m_szRest, pszRest, std::strlen(pszRest) + 1);  // pszText may be m_szRest itself
+    m_restOf = restOf;
     return LineFate::Taken;
+}
+
+// A whole line starts a line of its own: the first this run writes finishes
+// whatever line an earlier run left cut short.
+CDeviceLog::LineFate CDeviceLog::WriteLine(const char* pszLine, RestOf restOf)
+{
+    if (!m_bEndChecked) {
+        char tail[LINE_END_TAIL_SIZE];
+        size_t cbTail = 0;
+        DWORD dwError = ERROR_SUCCESS;
+        if (!ReadLogTail(tail, &cbTail, &dwError)) {
+            NoteFailure(dwError);
+            return LineFate::Refused;
+        }
+        m_pszLineEndRepair = LineEndRepair(tail, cbTail);
+        m_bEndChecked = true;
+    }
+    if (m_pszLineEndRepair[0] != '\0') {
+        const LineFate fate = WriteText(m_pszLineEndRepair, RestOf::LineEnd);
+        if (fate != LineFate::Refused) m_pszLineEndRepair = "";
+        if (fate != LineFate::Written) return LineFate::Refused;
+    }
+    return WriteText(pszLine, restOf);
 }
 
 // The one line that tells how many lines could not be written, dated when
 // it is written.
-CDeviceLog::LineFate CDeviceLog::AppendLossLine(DWORD dwLost)
+CDeviceLog::LineFate CDeviceLog::AppendLossLine(DWORD dwLost, RestOf restOf)
 {
     char szMessage[LOG_MESSAGE_SIZE];
     FormatText(szMessage, "Plugtrail: %lu device log lines lost while the log could not be written", dwLost);
     char szLine[LOG_LINE_SIZE];
     BuildDatedLine(szLine, szMessage);
-    return WriteText(szLine);
+    return WriteLine(szLine, restOf);
+}
+
+// The rest of a line cut short goes before anything else. A loss line's
+// count is written once all of its line is.
+bool CDeviceLog::WriteRest()
+{
+    if (m_szRest[0] == '\0') return true;
+    if (WriteText(m_szRest, m_restOf) != LineFate::Written) return false;
+    m_szRest[0] = '\0';
+    switch (m_restOf) {
+    case RestOf::CarriedLoss:
+        m_dwCarriedLost = 0;
+        m_notice.bCarriedLossWritten = true;
+        break;
+    case RestOf::BacklogLoss:
+        m_notice.dwLostWritten = AddCounts(m_notice.dwLostWritten, m_dwRestLost);
+        m_dwRestLost = 0;
+        break;
+    case RestOf::Line:
+    case RestOf::LineEnd:
+        break;
+    }
+    return true;
 }
 
 // Writes what waits, in the order it came: the rest of a line cut short, an
@@ -85,29 +158,29 @@ CDeviceLog::LineFate CDeviceLog::AppendLossLine(DWORD dwLost)
 // not fit. True when nothing waits any more.
 bool CDeviceLog::FlushLocked()
 {
-    if (m_szRest[0] != '\0') {
-        if (WriteText(m_szRest) != LineFate::Written) return false;
-        m_szRest[0] = '\0';
-    }
+    if (m_bClosed) return true;
+    if (!WriteRest()) return false;
     if (m_dwCarriedLost != 0) {
-        const LineFate fate = AppendLossLine(m_dwCarriedLost);
-        if (fate == LineFate::Refused) return false;
+        if (AppendLossLine(m_dwCarriedLost, RestOf::CarriedLoss) != LineFate::Written) return false;
         m_dwCarriedLost = 0;
         m_notice.bCarriedLossWritten = true;
-        if (fate == LineFate::Taken) return false;
     }
     while (const char* pszLine = m_backlog.Front()) {
-        const LineFate fate = WriteText(pszLine);
+        const LineFate fate = WriteLine(pszLine, RestOf::Line);
         if (fate == LineFate::Refused) return false;
         m_backlog.Pop();
         if (fate == LineFate::Taken) return false;
     }
     if (m_backlog.Lost() != 0) {
-        const LineFate fate = AppendLossLine(m_backlog.Lost());
+        const DWORD dwLost = m_backlog.Lost();
+        const LineFate fate = AppendLossLine(dwLost, RestOf::BacklogLoss);
         if (fate == LineFate::Refused) return false;
-        m_notice.dwLostWritten += m_backlog.Lost();
         m_backlog.ClearLost();
-        if (fate == LineFate::Taken) return false;
+        if (fate == LineFate::Taken) {
+            m_dwRestLost = dwLost;
+            return false;
+        }
+        m_notice.dwLostWritten = AddCounts(m_notice.dwLostWritten, dwLost);
     }
     return true;
 }
@@ -129,6 +202,18 @@ void CDeviceLog::Deliver()
 DeviceLogState CDeviceLog::Create(DWORD* pdwError)
 {
     InitLogFileSecurity();
+    const DeviceLogState state = Probe(pdwError);
+    CLocked locked(m_lock);
+    m_bClosed = false;
+    m_bEndChecked = false;
+    // The run's first word on the log, if the log cannot take lines: the
+    // first line that then waits gives no second report.
+    if (state != DeviceLogState::Writable) NoteFailure(*pdwError);
+    return state;
+}
+
+DeviceLogState CDeviceLog::Probe(DWORD* pdwError)
+{
     *pdwError = ERROR_SUCCESS;
     {
         ScopedFile file(
@@ -136,14 +221,10 @@ DeviceLogState CDeviceLog::Create(DWORD* pdwError)
         if (file) return DeviceLogState::Writable;
         *pdwError = GetLastError();
     }
-    // A folder of that name gives CREATE_NEW the same answer as a file.
-    const DWORD dwAttributes = GetFileAttributesA(DEVICE_LOG_PATH);
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        Trace(1, "CreateDeviceLog: %s is a folder, no device can be logged", DEVICE_LOG_PATH);
-        return DeviceLogState::Folder;
-    }
     // An existing log keeps its contents and permissions; whether lines can be
-    // added to it is tried without writing one.
+    // added to it is tried without writing one. A folder of that name gives
+    // CREATE_NEW the same answer as a file, and this open the answer a line
+    // would get.
     if (*pdwError == ERROR_FILE_EXISTS) {
         ScopedFile file(
             CreateFileA(DEVICE_LOG_PATH, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -151,6 +232,9 @@ DeviceLogState CDeviceLog::Create(DWORD* pdwError)
     }
     if (*pdwError == ERROR_SUCCESS || IsHeldFileError(*pdwError)) return DeviceLogState::Writable;
     TraceFailure("CreateFileA", DEVICE_LOG_PATH, *pdwError);
+    const DWORD dwAttributes = GetFileAttributesA(DEVICE_LOG_PATH);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return DeviceLogState::Folder;
     return *pdwError == ERROR_ACCESS_DENIED ? DeviceLogState::AccessDenied : DeviceLogState::Unwritable;
 }
 
@@ -159,7 +243,12 @@ void CDeviceLog::AppendLine(const char* pszLine)
 {
     {
         CLocked locked(m_lock);
-        if (!(FlushLocked() && WriteText(pszLine) != LineFate::Refused) && !m_backlog.Push(pszLine)) NoteOverflow();
+        if (m_bClosed) {
+            Trace(1, "CDeviceLog::AppendLine: the run has ended: %s", pszLine);
+            return;
+        }
+        if (!(FlushLocked() && WriteLine(pszLine, RestOf::Line) != LineFate::Refused) && !m_backlog.Push(pszLine))
+            NoteOverflow();
     }
     Deliver();
 }
@@ -182,7 +271,8 @@ void CDeviceLog::CarryLostLines(DWORD dwCount)
 bool CDeviceLog::BacklogPending()
 {
     CLocked locked(m_lock);
-    return m_szRest[0] != '\0' || m_dwCarriedLost != 0 || m_backlog.Count() != 0 || m_backlog.Lost() != 0;
+    return !m_bClosed &&
+           (m_szRest[0] != '\0' || m_dwCarriedLost != 0 || m_backlog.Count() != 0 || m_backlog.Lost() != 0);
 }
 
 bool CDeviceLog::FlushBacklog()
@@ -213,17 +303,27 @@ DeviceLogLoss CDeviceLog::DiscardBacklog()
     DeviceLogLoss loss = {m_backlog.Lost(), m_dwCarriedLost};
     if (m_szRest[0] != '\0') {
         Trace(1, "CDeviceLog::DiscardBacklog: not finished: %s", m_szRest);
+        // A cut loss line loses no line of its own: its count is still
+        // unwritten, and counted as such.
+        if (m_restOf == RestOf::Line) loss.dwNew = AddCounts(loss.dwNew, 1);
+        if (m_restOf == RestOf::BacklogLoss) loss.dwNew = AddCounts(loss.dwNew, m_dwRestLost);
         m_szRest[0] = '\0';
-        ++loss.dwNew;
+        m_dwRestLost = 0;
     }
     for (const char* pszLine; (pszLine = m_backlog.Front()) != nullptr; m_backlog.Pop()) {
         Trace(1, "CDeviceLog::DiscardBacklog: not written: %.*s", lstrlenA(pszLine) - 2, pszLine);
-        ++loss.dwNew;
+        loss.dwNew = AddCounts(loss.dwNew, 1);
     }
     if (m_backlog.Lost() != 0) Trace(1, "CDeviceLog::DiscardBacklog: %lu more lines lost", m_backlog.Lost());
     m_backlog.ClearLost();
     m_dwCarriedLost = 0;
     return loss;
+}
+
+void CDeviceLog::Close()
+{
+    CLocked locked(m_lock);
+    m_bClosed = true;
 }
 
 void LogDevice(const char* pszFormat, ...)

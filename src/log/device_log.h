@@ -39,11 +39,13 @@ public:
     CDeviceLog(const CDeviceLog&) = delete;
     CDeviceLog& operator=(const CDeviceLog&) = delete;
 
-    // Creates the log empty and protected unless the name is already taken,
-    // so that nobody can claim the name before the first device line. Then
-    // tells, without writing a line, whether lines can be appended; a file
-    // held by another process for now counts as writable. Traces any other
-    // answer; *pdwError gets the error behind it.
+    // At the start of a run: creates the log empty and protected unless the
+    // name is already taken, so that nobody can claim the name before the
+    // first device line. Then tells, without writing a line, whether lines
+    // can be appended; a file held by another process for now counts as
+    // writable. Any other answer opens an episode of an unwritable log, whose
+    // notice goes to the sink once there is one; *pdwError gets the error
+    // behind it.
     DeviceLogState Create(DWORD* pdwError);
 
     // Appends one finished line (date, time and line end included), or queues
@@ -69,6 +71,8 @@ public:
     // Gives up whatever still waits: each line is traced and dropped, and
     // counted.
     DeviceLogLoss DiscardBacklog();
+    // At the end of the run: nothing is written any more.
+    void Close();
 
 private:
     enum class LineFate {
@@ -77,8 +81,15 @@ private:
         Refused,  // none of it is
     };
 
-    LineFate WriteText(const char* pszText);
-    LineFate AppendLossLine(DWORD dwLost);
+    // What m_szRest is the rest of: a loss line's count counts as written
+    // only once all of the line is.
+    enum class RestOf { Line, CarriedLoss, BacklogLoss, LineEnd };
+
+    DeviceLogState Probe(DWORD* pdwError);
+    LineFate WriteText(const char* pszText, RestOf restOf);
+    LineFate WriteLine(const char* pszLine, RestOf restOf);
+    LineFate AppendLossLine(DWORD dwLost, RestOf restOf);
+    bool WriteRest();
     bool FlushLocked();
     void NoteFailure(DWORD dwError);
     void NoteOverflow();
@@ -91,6 +102,14 @@ private:
     // What a short write left of a line. It goes before anything else, so
     // that no line is split by another, and no part of one is written twice.
     char m_szRest[LOG_LINE_SIZE] = "";
+    RestOf m_restOf = RestOf::Line;
+    // The count of a loss line that waits in m_szRest.
+    DWORD m_dwRestLost = 0;
+    // Whether the file's end has been looked at this run, and what it lacks
+    // of a line end.
+    bool m_bEndChecked = false;
+    const char* m_pszLineEndRepair = "";
+    bool m_bClosed = false;
     // An earlier run's count of lost lines, reported already.
     DWORD m_dwCarriedLost = 0;
     // One episode of an unwritable log lasts until a line is written again:

@@ -1,11 +1,12 @@
 #include "log/log_backlog.h"
 
+#include "log/log_line.h"
 #include "util/text.h"
 
 bool CLogBacklog::Push(const char* pszLine)
 {
     if (m_count == LOG_BACKLOG_LINES) {
-        ++m_lost;
+        m_lost = AddCounts(m_lost, 1);
         return false;
     }
     CopyText(m_lines[(m_first + m_count) % LOG_BACKLOG_LINES], pszLine);

@@ -13,3 +13,14 @@ void ReplaceControlChars(char* psz)
         if (c < 0x20 || c == 0x7F) *psz = ' ';
     }
 }
+
+const char* LineEndRepair(const char* pTail, size_t cbTail)
+{
+    if (cbTail == 0 || pTail[cbTail - 1] == '\n') return "";
+    return pTail[cbTail - 1] == '\r' ? "\n" : "\r\n";
+}
+
+uint32_t AddCounts(uint32_t a, uint32_t b)
+{
+    return a > UINT32_MAX - b ? UINT32_MAX : a + b;
+}

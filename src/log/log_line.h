@@ -15,3 +15,14 @@ uint32_t TraceElapsed(uint32_t dwNowTick, uint32_t dwLastTick);
 // (below 0x20, or DEL) would let a device split or forge a log line, so each
 // becomes a space. Every other byte stays as it is.
 void ReplaceControlChars(char* psz);
+
+// What a run writes before its first line so that the line starts one of
+// its own, given the last bytes of the device log (cbTail of them, at most
+// two; none for an empty or new file): nothing after a line end, the LF of a
+// CRLF cut after its CR, else CRLF. A run that ended mid-line otherwise
+// glues the next run's first line to its fragment.
+const char* LineEndRepair(const char* pTail, size_t cbTail);
+
+// Adds two counts of lines without wrapping: a sum past 4,294,967,295 stays
+// there, rather than coming round to a small count.
+uint32_t AddCounts(uint32_t a, uint32_t b);

@@ -18,6 +18,9 @@ namespace {
 // three minutes before): the drain and the events after it fit either.
 constexpr DWORD STOP_DRAIN_MS = 5000;
 constexpr DWORD STOP_DRAIN_WAIT_HINT_MS = 2000;
+// The first STOP_PENDING covers the whole drain, so that whoever waits for
+// the stop paces its polling by it.
+constexpr DWORD STOP_WAIT_HINT_MS = STOP_DRAIN_MS + STOP_DRAIN_WAIT_HINT_MS;
 constexpr size_t LOG_EVENT_TEXT_SIZE = 512;
 
 // Vista's control codes; the headers define them only for Vista builds.
@@ -117,10 +120,18 @@ void CService::ServiceMain()
     status.dwWin32ExitCode = 0;
     status.dwCheckPoint = 0;
     status.dwWaitHint = 0;
-    if (dwFailureExitCode != 0) {
-        status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-        status.dwServiceSpecificExitCode = dwFailureExitCode;
-        SetStatus(SERVICE_STOPPED);
+    // The run begins once the dispatcher has connected: a process that it
+    // refuses, or that finds another run going, touches nothing.
+    if (!BeginRun().bBegun) {
+        LogEvent("Another Plugtrail run is going on this machine (%s is held): the service stops, and its "
+                 "recovery starts it again later",
+                 RUN_MUTEX_NAME);
+        StopWithFailure(EVENT_SERVICE_ERROR);
+        return;
+    }
+    if (SendMessageA(hwnd, WM_BEGIN_MONITORING, 0, 0) == 0) {
+        EndRun(RunEnd::StartFailed, STOP_DRAIN_MS, ReportStopProgress);
+        StopWithFailure(EVENT_NOTIFICATIONS_FAILED);
         return;
     }
     Trace(3, "calling Run now");
@@ -129,6 +140,16 @@ void CService::ServiceMain()
     // The window has handled its last message: no device event can come now.
     EndRun(StopControl() == SERVICE_CONTROL_STOP ? RunEnd::StopRequested : RunEnd::SystemShutdown, STOP_DRAIN_MS,
            ReportStopProgress);
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+    SetStatus(SERVICE_STOPPED);
+}
+
+void CService::StopWithFailure(DWORD dwCode)
+{
+    dwFailureExitCode = dwCode;
+    status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = dwCode;
     status.dwCheckPoint = 0;
     status.dwWaitHint = 0;
     SetStatus(SERVICE_STOPPED);
@@ -180,7 +201,10 @@ void CService::Handler(DWORD dwControl)
     Trace(1, dwControl == SERVICE_CONTROL_STOP       ? "SERVICE_CONTROL_STOP"
              : dwControl == SERVICE_CONTROL_SHUTDOWN ? "SERVICE_CONTROL_SHUTDOWN"
                                                      : "SERVICE_CONTROL_PRESHUTDOWN");
-    InterlockedCompareExchange(&lEndingControl, static_cast<LONG>(dwControl), 0);
+    if (InterlockedCompareExchange(&lEndingControl, static_cast<LONG>(dwControl), 0) == 0) {
+        status.dwCheckPoint = 1;
+        status.dwWaitHint = STOP_WAIT_HINT_MS;
+    }
     SetStatus(SERVICE_STOP_PENDING);
     // The window ends the run: its thread posts Run's WM_QUIT once it has
     // handled the messages before this one, so no device event is still being

@@ -10,6 +10,11 @@
 
 constexpr size_t SERVICE_NAME_SIZE = 256;
 
+// Sent by the service's run, once it has begun, to the notification window:
+// register for device notifications and report the start of monitoring.
+// The answer is 1, or 0 when the registration is refused.
+constexpr UINT WM_BEGIN_MONITORING = WM_APP + 1;
+
 class CService {
 public:
     CService();
@@ -23,6 +28,9 @@ public:
     // The message loop, until WM_QUIT reaches this thread.
     void Run();
     void SetStatus(DWORD dwState);
+    // Reports SERVICE_STOPPED with dwCode as the service-specific exit code,
+    // which the SCM counts as a failure and answers with its recovery.
+    void StopWithFailure(DWORD dwCode);
     // Stop, shutdown and preshutdown all end the service the same way.
     void Handler(DWORD dwControl);
     // True once the SCM has asked the service to stop, or told it that the
@@ -53,9 +61,8 @@ public:
     DWORD dwThreadId;  // the thread in Run, which WM_QUIT must reach; 0 once Run's loop has ended
     HWND hwnd;         // the notification window, set once it is registered
     volatile LONG lEndingControl;  // the ending control, set by Handler before it posts anything
-    // Non-zero when the run cannot monitor: the service then stops at once
-    // with this service-specific exit code, which the SCM counts as a
-    // failure and answers with its recovery.
+    // Non-zero once the service has stopped with this service-specific exit
+    // code: the process then ends with exit code 1.
     DWORD dwFailureExitCode;
     // What the service accepts once it runs: stop and shutdown, and on
     // Vista and later preshutdown, which XP does not know.

@@ -16,6 +16,11 @@ namespace {
 // forged device events, by any program the user runs.
 constexpr DWORD SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS;
 constexpr size_t LEVEL_TEXT_SIZE = 16;
+// A stopping service is asked again after a tenth of its wait hint, as
+// Microsoft advises, but at least this often: the hint covers its longest
+// stop, and most stops take a moment.
+constexpr DWORD STOP_POLL_MIN_MS = 100;
+constexpr DWORD STOP_POLL_MAX_MS = 1000;
 
 // A setting the system does not know (XP answers ERROR_INVALID_LEVEL) leaves
 // the service as it is; the install goes on.
@@ -134,7 +139,10 @@ BOOL CService::Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages)
             // past the time the caller allowed.
             const DWORD dwElapsed = GetTickCount() - dwStart;
             const DWORD dwRemaining = dwElapsed < dwTimeoutMs ? dwTimeoutMs - dwElapsed : 0;
-            Sleep(serviceStatus.dwWaitHint < dwRemaining ? serviceStatus.dwWaitHint : dwRemaining);
+            DWORD dwPoll = serviceStatus.dwWaitHint / 10;
+            if (dwPoll < STOP_POLL_MIN_MS) dwPoll = STOP_POLL_MIN_MS;
+            if (dwPoll > STOP_POLL_MAX_MS) dwPoll = STOP_POLL_MAX_MS;
+            Sleep(dwPoll < dwRemaining ? dwPoll : dwRemaining);
             if (!QueryServiceStatus(service.get(), &serviceStatus)) return 0;
             if (serviceStatus.dwCurrentState == SERVICE_STOPPED) break;
             if (GetTickCount() - dwStart > dwTimeoutMs) {

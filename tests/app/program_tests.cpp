@@ -64,6 +64,24 @@ std::string EventSourceValue(const char* pszName)
            (dwType == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data)) : std::string(data));
 }
 
+// Run, Sequence, Clean and LostLines, as the run state holds them.
+std::string RunStateValues()
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) return "";
+    std::string values;
+    for (const char* pszName : {"Run", "Sequence", "Clean", "LostLines"}) {
+        BYTE data[64] = {};
+        DWORD cb = sizeof data - 1, dwType = REG_NONE;
+        RegQueryValueExA(hKey, pszName, nullptr, &dwType, data, &cb);
+        values += std::string(pszName) + "=" +
+                  (dwType == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data))
+                                       : std::string(reinterpret_cast<char*>(data))) + " ";
+    }
+    RegCloseKey(hKey);
+    return values;
+}
+
 bool RunStateKeyExists()
 {
     HKEY hKey = nullptr;
@@ -187,6 +205,42 @@ TEST_F(ProgramTest, ADebugRunIsRefusedWhileTheServiceRuns)
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(
         OneBox(run, "Cannot run while another instance is running as service", "Plugtrail", BoxIcon::Error));
+}
+
+// Started without an option while the service runs, as an administrator
+// double-clicking it would, the program begins no run: the dispatcher
+// refuses it, and that is all it reports (the event_no_second_run entry
+// reads its events).
+TEST_F(ProgramTest, AnOptionLessStartWhileTheServiceRunsLeavesTheServicesRunAlone)
+{
+    ASSERT_EQ(1u, RunPlugtrail("-silentinstall").exitCode);
+    ASSERT_TRUE(WaitForServiceState(kService, SERVICE_RUNNING, 20000));
+    const std::string before = RunStateValues();
+    const RunResult run = RunPlugtrail("");
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(before, RunStateValues());
+}
+
+// The service and a debug run hold the machine's one run in turn: a service
+// started while a debug run goes on stops at once with a failure code.
+TEST_F(ProgramTest, ADebugRunAndAServiceStartExcludeEachOther)
+{
+    ChildProcess debugRun(kExe, "-Debug");
+    const HWND hwnd = WaitForPlugtrailWindow(20000);
+    ASSERT_NE(nullptr, hwnd);
+    RunPlugtrail("-silentinstall");
+    ASSERT_TRUE(WaitForServiceState(kService, SERVICE_STOPPED, 20000));
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(scm, kService, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    EXPECT_TRUE(QueryServiceStatus(service, &status));
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), status.dwWin32ExitCode);
+    EXPECT_EQ(122u, status.dwServiceSpecificExitCode);
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, debugRun.Wait(20000));
 }
 
 TEST_F(ProgramTest, AStopThroughTheScmEndsTheServiceProcessWithExitCode0)

@@ -230,8 +230,8 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
         const char* pszStart;
     } others[] = {
         {102, {"12"}, "Device log lines were lost.\r\n\r\nLines lost: 12\r\n"},
-        {112, {"2026-12-06T08:00:00Z", "41"},
-         "The previous run ended without a stop.\r\n\r\nPrevious run: 2026-12-06T08:00:00Z\r\n"
+        {112, {"2026-12-06T08:00:00.250Z", "41"},
+         "The previous run ended without a stop.\r\n\r\nPrevious run (its start in UTC): 2026-12-06T08:00:00.250Z\r\n"
          "Last sequence number of that run: 41\r\n"},
         {120, {"C:\\_UsbDevices.log", "112", "No space."},
          "The device log cannot be written.\r\n\r\nDevice log: C:\\_UsbDevices.log\r\nError: 112\r\n"

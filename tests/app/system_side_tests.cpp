@@ -229,6 +229,24 @@ TEST_F(ServiceRun, AReaderHoldingTheLogDelaysItsLinesButCostsNone)
     EXPECT_EQ(LoggedEvents(), expected);
 }
 
+// The retry timer runs while lines wait, whatever else reaches the window:
+// a stream of DBT_DEVNODES_CHANGED, as a flapping device sends it, keeps no
+// waiting line from the log once the file is free.
+TEST_F(ServiceRun, AWaitingLineLandsWhileOtherBroadcastsKeepComing)
+{
+    const HWND hwnd = WaitForPlugtrailWindow(kRunMs);
+    ASSERT_NE(hwnd, nullptr);
+    ScopedFile reader(HoldLog());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(UsbSide("plug " + Quoted(kStickId) + " USBSTOR \"Stick\" \"Disk\" \"Maker\" \"\""), 0u);
+    reader.reset();
+    for (const DWORD dwFreed = GetTickCount(); ReadLines(kDeviceLog).empty() && GetTickCount() - dwFreed < 10000;) {
+        EXPECT_TRUE(SendDeviceChange(hwnd, DBT_DEVNODES_CHANGED, nullptr, kRunMs));
+        Sleep(400);
+    }
+    EXPECT_EQ(LoggedEvents(), (std::vector<std::string>{"USB storage device attached: 'Stick' / 'Disk' / 'Maker'"}));
+}
+
 // The log was rotated away and a folder took its name before the next
 // device: the lines wait in memory, and the window's timer brings them in,
 // in order, once the folder is gone.

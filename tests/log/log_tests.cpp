@@ -14,6 +14,7 @@
 #include "eventlog/event_log.h"
 #include "log/log_backlog.h"
 #include "log/log_file_security.h"
+#include "log/log_line.h"
 #include "log/trace.h"
 #include "eventlog/run.h"
 #include "eventlog/run_state.h"
@@ -285,6 +286,7 @@ TEST_F(DeviceLogTest, LinesGivenUpAtTheEndOfARunAreReportedThenAndLoggedByTheNex
 {
     BeginRun();
     SaveLostLines(0);
+    ReportRunStarted(0);  // as the start of monitoring does
     ReportedEvents events;
     {
         ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
@@ -303,14 +305,97 @@ TEST_F(DeviceLogTest, LinesGivenUpAtTheEndOfARunAreReportedThenAndLoggedByTheNex
     EXPECT_EQ("", ReadWholeFile(DEVICE_LOG_PATH));
 
     BeginRun();
+    ReportRunStarted(0);
     LogDevice("three");
     const auto lines = ReadLines(DEVICE_LOG_PATH);
     ASSERT_EQ(2u, lines.size());
     const std::string loss = "  Plugtrail: 2 device log lines lost while the log could not be written";
     EXPECT_EQ(loss, Ending(lines[0], loss.size()));
     EXPECT_EQ("  three", Ending(lines[1], 7));
-    EXPECT_TRUE(events.Take().empty());
+    for (const ReportedEvent& event : events.Take()) EXPECT_NE(EVENT_LINES_LOST, event.dwId);
     EXPECT_EQ(0u, LoadLostLines());
+    EndRun(RunEnd::StopRequested, 0, nullptr);
+}
+
+// A count of lines given up that would pass what LostLines holds stays at
+// the most, however the run's losses add up.
+TEST_F(DeviceLogTest, TheCountOfLinesGivenUpNeverWrapsRound)
+{
+    EXPECT_EQ(0xFFFFFFFFu, AddCounts(0xFFFFFFF0u, 0x20u));
+    OpenRunState();
+    SaveLostLines(0xFFFFFFF0u);
+    {
+        ScopedFile reader(CreateFileA(DEVICE_LOG_PATH, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        BeginRun();
+        ReportRunStarted(0);
+        for (int i = 0; i < 20; ++i) LogDevice("line %d", i);
+        EndRun(RunEnd::StopRequested, 0, nullptr);
+    }
+    EXPECT_EQ(0xFFFFFFFFu, LoadLostLines());
+    SaveLostLines(0);
+}
+
+// A run that ended in the middle of a line left the file without its line
+// end: the next run's first line starts one of its own.
+TEST_F(DeviceLogTest, ARunFinishesTheLineAnEarlierRunLeftCutShort)
+{
+    for (const std::string fragment : {"cut sh", "cut short\r"}) {
+        std::ofstream(DEVICE_LOG_PATH, std::ios::binary) << fragment;
+        DWORD dwError = 0;
+        theDeviceLog.Create(&dwError);  // as a run's start does
+        LogDevice("next");
+        const auto lines = ReadLines(DEVICE_LOG_PATH);
+        ASSERT_EQ(2u, lines.size()) << ReadWholeFile(DEVICE_LOG_PATH);
+        EXPECT_EQ(fragment.substr(0, fragment.find('\r')), lines[0]);
+        EXPECT_EQ("  next", Ending(lines[1], 6));
+    }
+}
+
+// A log that cannot be written at start is reported with the start, and the
+// first line that then waits is no news.
+TEST_F(DeviceLogTest, AFolderInTheLogsPlaceAtStartIsReportedRightAfterTheStart)
+{
+    ASSERT_TRUE(CreateDirectoryA(DEVICE_LOG_PATH, nullptr));
+    ReportedEvents events;
+    EXPECT_EQ(DeviceLogState::Folder, BeginRun().logState);
+    ReportRunStarted(0);
+    LogDevice("waits");
+    EndRun(RunEnd::StopRequested, 0, nullptr);
+    std::vector<DWORD> ids;
+    for (const ReportedEvent& event : events.Take()) {
+        if (event.dwId == EVENT_LOG_UNWRITABLE) {
+            EXPECT_EQ((std::vector<std::string>{DEVICE_LOG_PATH, "5", ErrorText(ERROR_ACCESS_DENIED)}), event.strings);
+        }
+        if (event.dwId != EVENT_UNCLEAN_END) ids.push_back(event.dwId);
+    }
+    EXPECT_EQ((std::vector<DWORD>{EVENT_MONITORING_STARTED, EVENT_LOG_UNWRITABLE, EVENT_LINES_LOST,
+                                  EVENT_MONITORING_STOPPED}),
+              ids);
+    SaveLostLines(0);
+}
+
+// A key that someone else made keeps the grants they gave it, until a run
+// replaces them with its own.
+TEST(RunState, ARunProtectsTheKeyWhoeverMadeIt)
+{
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &hKey, nullptr));
+    ScopedRegKey key(hKey);
+    PSECURITY_DESCRIPTOR pOpen = nullptr;
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;WD)", SDDL_REVISION_1, &pOpen, nullptr));
+    ScopedLocalMem open(pOpen);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, pOpen));
+    EXPECT_EQ(ERROR_SUCCESS, OpenRunState().lError);
+    BYTE sd[512];
+    DWORD cb = sizeof sd;
+    ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(hKey, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd, &cb));
+    char* pszSddl = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        sd, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pszSddl, nullptr));
+    EXPECT_STREQ("O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)", pszSddl);
+    LocalFree(pszSddl);
 }
 
 // The source's handle dies with the event log service: a failed report is

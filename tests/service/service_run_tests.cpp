@@ -161,7 +161,7 @@ TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
     EXPECT_EQ(0u, dwStopError) << "the stop was taken";
 
     // From RUNNING on it accepts stop and shutdown; no check point or wait
-    // hint but while starting.
+    // hint but while starting and stopping, whose hint covers the drain.
     std::vector<DWORD> states;
     for (const SERVICE_STATUS& s : watch.seen) {
         std::printf("  state %lu accepts %lu checkpoint %lu hint %lu\n", s.dwCurrentState, s.dwControlsAccepted,
@@ -171,7 +171,10 @@ TEST(ServiceRunTest, ReportsEachStateInOrderAndEndsWithZeroAfterStop)
             EXPECT_EQ(s.dwCurrentState == SERVICE_START_PENDING ? 0u : ExpectedRunControls(), s.dwControlsAccepted)
                 << "state " << s.dwCurrentState;
         }
-        if (s.dwCurrentState != SERVICE_START_PENDING) {
+        if (s.dwCurrentState == SERVICE_STOP_PENDING) {
+            EXPECT_NE(0u, s.dwCheckPoint);
+            EXPECT_GE(s.dwWaitHint, 5000u);
+        } else if (s.dwCurrentState != SERVICE_START_PENDING) {
             EXPECT_EQ(0u, s.dwCheckPoint) << "state " << s.dwCurrentState;
             EXPECT_EQ(0u, s.dwWaitHint) << "state " << s.dwCurrentState;
         }

@@ -119,9 +119,9 @@ TEST(EventStrings, TheConsoleUserIsDomainBackslashUserTheNameAloneOrNothing)
     EXPECT_EQ(std::string(4, 'G'), std::string(padded.guard, 4));
 }
 
-TEST(EventStrings, TheRunIsItsStartInUtc)
+TEST(EventStrings, TheRunIsItsStartInUtcToTheMillisecond)
 {
     char szRun[RUN_ID_SIZE];
-    FormatRunId(szRun, {2026, 12, 7, 6, 39, 5});
-    EXPECT_STREQ("2026-12-07T06:39:05Z", szRun);
+    FormatRunId(szRun, {2026, 12, 7, 6, 39, 5, 7});
+    EXPECT_STREQ("2026-12-07T06:39:05.007Z", szRun);
 }

@@ -16,6 +16,8 @@
 #include "device/notification_window.h"
 #include "log/device_log.h"
 #include "eventlog/event_log.h"
+#include "eventlog/run.h"
+#include "eventlog/run_state.h"
 #include "service/service.h"
 #include "support/message_box.h"
 #include "support/processes.h"
@@ -94,6 +96,7 @@ TEST(WindowProcess, DebugMode)
     ISOLATED_ONLY();
     bDebugMode = 1;
     theService.Init(PROGRAM_NAME, PROGRAM_NAME);
+    ASSERT_TRUE(BeginRun().bBegun) << "a debug run begins before its window";
     MessageBoxWatcher watcher(GetCurrentProcessId());
     EXPECT_EQ(0u, CreateMainWindowProc(GetModuleHandleA(nullptr))) << "returns without a loop of its own";
     ASSERT_NE(nullptr, hwndMain);
@@ -125,6 +128,7 @@ TEST(WindowProcess, DebugMode)
     EXPECT_FALSE(IsWindow(hwndMain)) << "the default procedure destroyed it";
     EXPECT_EQ(nullptr, theService.hServiceStatus);
     EXPECT_TRUE(watcher.Stop().empty());
+    EndRun(RunEnd::WindowClosed, 0, nullptr);
 }
 
 TEST(WindowProcess, ServiceMode)
@@ -148,6 +152,10 @@ TEST(WindowProcess, ServiceMode)
     EXPECT_EQ(0u, GetClassLongPtrA(hwnd, GCLP_HCURSOR));
     EXPECT_EQ(0u, GetClassLongPtrA(hwnd, GCLP_HBRBACKGROUND));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(hThread, 0)) << "the window thread stays in its loop";
+    // Device events count once the service's run has begun and asked the
+    // window to monitor.
+    ASSERT_TRUE(BeginRun().bBegun);
+    ASSERT_EQ(1, SendMessageA(hwnd, WM_BEGIN_MONITORING, 0, 0));
 
     // A posted message is handled only if the window thread pumps.
     SimulatedUsbDevice stick(UsbDeviceSpec{"USB\\VID_0781&PID_5567\\WINDOW1", "USBSTOR", "Stick", "Mass Storage",
@@ -196,6 +204,7 @@ TEST(WindowProcess, ServiceMode)
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(hThread, 300));
     CloseHandle(hThread);
+    EndRun(RunEnd::SystemShutdown, 0, nullptr);
     pDeviceStore = nullptr;
     stick.SetPresent(false);
     DeleteIfPresent(DEVICE_LOG_PATH);
@@ -226,17 +235,27 @@ TEST(WindowProcess, ClassRegistrationFails)
     EXPECT_EQ(nullptr, theService.hwnd);
 }
 
+// A start that fails once the run has begun is on record: 110, the reason,
+// and 111 "start failed". An earlier run's loss line is written, and its
+// count cleared, by the first such start only.
 TEST(WindowProcess, NotificationsRefused)
 {
     ISOLATED_ONLY();
     bDebugMode = 1;
     theService.Init(PROGRAM_NAME, PROGRAM_NAME);
     pfnRegisterDeviceNotificationA = RefuseRegistration;
+    DeleteIfPresent(DEVICE_LOG_PATH);
+    OpenRunState();
+    SaveLostLines(7);
     ReportedEvents events;
+    ASSERT_TRUE(BeginRun().bBegun);
     MessageBoxWatcher watcher(GetCurrentProcessId());
     EXPECT_EQ(0u, CreateMainWindowProc(GetModuleHandleA(nullptr)));
     const std::vector<SeenMessageBox> boxes = watcher.Stop();
     EXPECT_EQ(nullptr, theService.hwnd) << "start-up ends the run";
+    EndRun(RunEnd::StartFailed, 0, nullptr);
+    ASSERT_TRUE(BeginRun().bBegun);
+    EndRun(RunEnd::StartFailed, 0, nullptr);
 
     char szPlatform[1024] = "";
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, szPlatform, sizeof szPlatform,
@@ -244,10 +263,18 @@ TEST(WindowProcess, NotificationsRefused)
     ASSERT_EQ(1u, boxes.size());
     EXPECT_EQ(std::string("Device notifications could not be registered (error 5): ") + szPlatform, boxes[0].text);
     EXPECT_EQ(BoxIcon::Error, boxes[0].icon);
-    const std::vector<ReportedEvent> reported = events.Take();
-    ASSERT_EQ(1u, reported.size());
-    EXPECT_EQ(EVENT_NOTIFICATIONS_FAILED, reported[0].dwId);
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, reported[0].wType);
-    ASSERT_EQ(2u, reported[0].strings.size());
-    EXPECT_EQ("5", reported[0].strings[0]);
+    std::vector<ReportedEvent> reported;
+    for (const ReportedEvent& event : events.Take())
+        if (event.dwId != EVENT_UNCLEAN_END) reported.push_back(event);
+    ASSERT_EQ(5u, reported.size());
+    EXPECT_EQ(EVENT_MONITORING_STARTED, reported[0].dwId);
+    EXPECT_EQ(EVENT_NOTIFICATIONS_FAILED, reported[1].dwId);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, reported[1].wType);
+    EXPECT_EQ("5", reported[1].strings.at(0));
+    EXPECT_EQ(std::vector<std::string>{"start failed"}, reported[2].strings);
+    EXPECT_EQ(EVENT_MONITORING_STOPPED, reported[4].dwId);
+    EXPECT_EQ(0u, LoadLostLines());
+    const std::vector<std::string> lines = ReadLines(DEVICE_LOG_PATH);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("  Plugtrail: 7 device log lines lost")) << lines[0];
 }
