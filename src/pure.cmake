@@ -8,6 +8,7 @@ add_library(plugtrail_pure OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/app/command_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_identity.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_store.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/device/volume_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/eventlog/event_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/log/log_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/util/text.cpp

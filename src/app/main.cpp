@@ -75,7 +75,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR lpCmd
     const DWORD dwSecurityError = InitLogFileSecurity();
     if (dwSecurityError != ERROR_SUCCESS)
         TraceFailure("ConvertStringSecurityDescriptorToSecurityDescriptorA", "log file", dwSecurityError);
-    InitLeadBytes();    // before any text is cut to a field
+    InitLeadBytes();  // before any text is cut to a field
+    // A drive without a medium answers with an error, not a system dialog
+    // that would hold the window's thread until someone clicks it.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
 
     const bool bHasCmdLine = lpCmdLine[0] != '\0';
     if (bHasCmdLine) {

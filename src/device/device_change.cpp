@@ -8,6 +8,8 @@
 #include "device/device_identity.h"
 #include "device/device_info.h"
 #include "device/device_report.h"
+#include "device/volume_change.h"
+#include "device/volume_info.h"
 #include "log/trace.h"
 #include "util/text.h"
 
@@ -37,9 +39,17 @@ char* TerminatedInterfaceName(DEV_BROADCAST_HDR* pHdr)
     return std::memchr(pInterface->dbcc_name, '\0', cchRoom) != nullptr ? pInterface->dbcc_name : nullptr;
 }
 
-// Hands a device-interface record on to the interface handler.
-void ForwardInterfaceEvent(DEV_BROADCAST_HDR* pHdr, bool bArrived)
+// Hands a device-interface record on to the interface handler, or, for a
+// storage volume's interface, to the volumes' handler; a volume record goes
+// there too.
+void ForwardArrivalOrRemoval(DEV_BROADCAST_HDR* pHdr, bool bArrived)
 {
+    if (pHdr->dbch_devicetype == DBT_DEVTYP_VOLUME) {
+        if (!RecordHolds(pHdr, sizeof(DEV_BROADCAST_VOLUME))) return;
+        const auto* pVolume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(pHdr);
+        OnVolumeBroadcast(pVolume->dbcv_unitmask, pVolume->dbcv_flags, bArrived);
+        return;
+    }
     if (pHdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
     char* pszName = TerminatedInterfaceName(pHdr);
     if (pszName == nullptr) {
@@ -47,6 +57,10 @@ void ForwardInterfaceEvent(DEV_BROADCAST_HDR* pHdr, bool bArrived)
         return;
     }
     auto* pInterface = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(pHdr);
+    if (GuidEquals(&pInterface->dbcc_classguid, &kGuidDevinterfaceVolume)) {
+        OnVolumeInterfaceChange(pszName, bArrived);
+        return;
+    }
     OnDeviceInterfaceChange(pInterface->dbcc_classguid, pszName, bArrived);
 }
 
@@ -119,7 +133,7 @@ void OnDeviceChange(WPARAM wParam, LPARAM lParam)
         break;
     case DBT_DEVICEARRIVAL:
         Trace(1, "DBT_DEVICEARRIVAL  dbh->dbch_devicetype=%i", static_cast<int>(pHdr->dbch_devicetype));
-        ForwardInterfaceEvent(pHdr, true);
+        ForwardArrivalOrRemoval(pHdr, true);
         break;
     case DBT_DEVICEQUERYREMOVE:
         TraceVolumeQueryRemove(pHdr);
@@ -128,7 +142,7 @@ void OnDeviceChange(WPARAM wParam, LPARAM lParam)
     case DBT_DEVICEREMOVECOMPLETE:
         Trace(1, "DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE dbh->dbch_devicetype=%i",
               static_cast<int>(pHdr->dbch_devicetype));
-        ForwardInterfaceEvent(pHdr, false);
+        ForwardArrivalOrRemoval(pHdr, false);
         break;
     case DBT_CUSTOMEVENT:
         Trace(1, "DBT_CUSTOMEVENT  dbh->dbch_devicetype=%i", static_cast<int>(pHdr->dbch_devicetype));

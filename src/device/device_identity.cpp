@@ -19,10 +19,7 @@ bool IsHexDigit(char c)
 void TakeHexId(const char* pToken, size_t cchToken, const char* pszKey, char (&szOut)[USB_ID_HEX_SIZE])
 {
     const size_t cchKey = std::strlen(pszKey);
-    if (cchToken != cchKey + USB_ID_DIGITS) return;
-    for (size_t i = 0; i < cchKey; ++i) {
-        if (UpperAscii(pToken[i]) != pszKey[i]) return;
-    }
+    if (cchToken != cchKey + USB_ID_DIGITS || !StartsWithIgnoreAsciiCase(pToken, pszKey)) return;
     for (size_t i = 0; i < USB_ID_DIGITS; ++i) {
         if (!IsHexDigit(pToken[cchKey + i])) return;
     }
@@ -78,4 +75,13 @@ void InstanceIdFromInterfacePath(const char* pszPath, char (&szInstanceId)[DEVIC
     for (char* p = szInstanceId; *p != '\0'; ++p) {
         if (*p == '#') *p = '\\';
     }
+}
+
+bool IsUsbDeviceId(const char* pszDeviceId)
+{
+    if (!StartsWithIgnoreAsciiCase(pszDeviceId, "USB\\")) return false;
+    for (const char* p = pszDeviceId; *p != '\0'; ++p) {
+        if (StartsWithIgnoreAsciiCase(p, "&MI_")) return false;
+    }
+    return true;
 }

@@ -23,3 +23,8 @@ void ParseUsbIdentity(const char* pszInstanceId, UsbIdentity& identity);
 // SN0001#{guid}" gives "USB\VID_0A0B&PID_1234\SN0001". Empty for a path of
 // another form, or one too long to name a device.
 void InstanceIdFromInterfacePath(const char* pszPath, char (&szInstanceId)[DEVICE_ID_SIZE]);
+
+// True for the ID of a USB device itself, as the walk up from a disk looks
+// for it: "USB\VID_0781&PID_5567\4C530001", not one of its interfaces
+// ("...&MI_00...") nor a node of another bus.
+bool IsUsbDeviceId(const char* pszDeviceId);

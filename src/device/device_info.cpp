@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "device/device_store.h"
+#include "device/setupdi_list.h"
 #include "log/trace.h"
-#include "util/scoped_handle.h"
 #include "util/text.h"
 
 const GUID kGuidDevinterfaceUsbDevice = {
@@ -27,16 +27,8 @@ const ServiceTypeRow ServiceTypeTable[] = {
 
 namespace {
 
-constexpr size_t DETAIL_BUFFER_SIZE = 1024;
 constexpr size_t PROPERTY_BUFFER_SIZE = 2560;
 constexpr size_t REPORT_LINE_SIZE = 128;
-
-struct DevInfoListTraits {
-    using Handle = HDEVINFO;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { SetupDiDestroyDeviceInfoList(h); }
-};
-using ScopedDevInfoList = ScopedHandle<DevInfoListTraits>;
 
 // One line of the enumeration report on standard output, formatted by the
 // same routine as every other text of the program.
@@ -49,34 +41,6 @@ void PrintEnumerationLine(const char* pszFormat, ...)
     FormatTextV(szLine, pszFormat, args);
     va_end(args);
     std::fputs(szLine, stdout);
-}
-
-union DetailBuffer {
-    SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
-    char bytes[DETAIL_BUFFER_SIZE];
-};
-
-// Reads an interface's detail, its path lower-cased, and fills devInfoData
-// with its device. False for an interface without a readable detail.
-bool ReadInterfaceDetail(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA& interfaceData, DetailBuffer& detailBuffer,
-                         SP_DEVINFO_DATA& devInfoData)
-{
-    DWORD cbRequired = 0;
-    SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, nullptr, 0, &cbRequired, nullptr);
-    if (cbRequired == 0) return false;
-    // A path that does not fit the detail buffer cannot be the one a lookup
-    // looks for: ours came in a broadcast of at most that size.
-    if (cbRequired > sizeof detailBuffer) return false;
-
-    detailBuffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    std::memset(&devInfoData, 0, sizeof devInfoData);
-    devInfoData.cbSize = sizeof devInfoData;
-    if (!SetupDiGetDeviceInterfaceDetailA(hDevInfo, &interfaceData, &detailBuffer.detail, sizeof detailBuffer,
-                                          nullptr, &devInfoData))
-        return false;
-    detailBuffer.bytes[DETAIL_BUFFER_SIZE - 1] = '\0';
-    LowerAsciiInPlace(detailBuffer.detail.DevicePath);
-    return true;
 }
 
 // Walks the present interfaces of the class, each with its detail read (path
@@ -95,7 +59,7 @@ bool ForEachPresentInterface(HDEVINFO hDevInfo, const GUID* pClassGuid, bool bRe
         if (bReport) {
             PrintEnumerationLine("---------------------------------------------------------------------------------\n");
             PrintEnumerationLine("Device Number %i  hDevInfo=%u\n", static_cast<int>(index),
-                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
+                                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(hDevInfo)));
         }
         if (!ReadInterfaceDetail(hDevInfo, interfaceData, detailBuffer, devInfoData)) continue;
         if (visit(static_cast<const char*>(detailBuffer.detail.DevicePath), devInfoData)) return true;

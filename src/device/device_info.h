@@ -45,3 +45,4 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath, DeviceFields& fi
 // over the class, no enumeration report. Devices beyond the store's free
 // slots stay unknown.
 void SeedDeviceStore(CDeviceInfoStore& store);
+

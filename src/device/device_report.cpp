@@ -31,6 +31,19 @@ bool IsReportedSeed(const DeviceRecord& record)
     return record.szDevicePath[0] != '\0' && record.bSeeded && !IsSilentService(record.szService);
 }
 
+DWORD EventOf(VolumeEvent event)
+{
+    switch (event) {
+    case VolumeEvent::Mounted:
+        return EVENT_VOLUME_MOUNTED;
+    case VolumeEvent::Removed:
+        return EVENT_VOLUME_REMOVED;
+    case VolumeEvent::PresentAtStart:
+        break;
+    }
+    return EVENT_VOLUME_PRESENT;
+}
+
 }  // namespace
 
 void ReportDevice(DeviceEvent event, const DeviceFields& fields)
@@ -44,6 +57,16 @@ void ReportDevice(DeviceEvent event, const DeviceFields& fields)
     if (event != DeviceEvent::PresentAtStart)
         LogDevice(DEVICE_LOG_FORMAT, fields.szTypeName, event == DeviceEvent::Attached ? "attached" : "removed",
                   fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+}
+
+void ReportVolume(VolumeEvent event, const VolumeFacts& facts)
+{
+    UsbIdentity identity;
+    ParseUsbIdentity(facts.szInstanceId, identity);
+    const char* const apszStrings[VOLUME_EVENT_STRINGS] = {
+        facts.szDrive,       facts.szLabel,       facts.szFileSystem, facts.szSerial,         facts.szCapacity,
+        facts.szVolumeName, facts.szInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};
+    ReportVolumeEvent(EventOf(event), apszStrings);
 }
 
 void StartMonitoring(CDeviceInfoStore& store)

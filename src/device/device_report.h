@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/device_fields.h"
+#include "device/volume_table.h"
 
 class CDeviceInfoStore;
 
@@ -15,6 +16,16 @@ enum class DeviceEvent {
 // Reports the device: its event, then its line, whose trouble the device
 // log reports behind it.
 void ReportDevice(DeviceEvent event, const DeviceFields& fields);
+
+enum class VolumeEvent {
+    Mounted,         // event 104
+    Removed,         // event 105, with what was recorded when it was mounted
+    PresentAtStart,  // event 106
+};
+
+// Reports a USB storage volume, with the identity of the USB device that
+// holds it. The device log gets no line for volumes.
+void ReportVolume(VolumeEvent event, const VolumeFacts& facts);
 
 // Stores the devices present at start (as the seed does, without a line)
 // and reports the start of monitoring: event 110 with the count of devices

@@ -8,6 +8,8 @@
 #include "device/device_change.h"
 #include "device/device_info.h"
 #include "device/device_report.h"
+#include "device/volume_change.h"
+#include "device/volume_info.h"
 #include "eventlog/event_log.h"
 #include "eventlog/run.h"
 #include "log/device_log.h"
@@ -26,15 +28,21 @@ constexpr size_t WINDOW_MESSAGE_SIZE = 1024;
 // often; without waiting lines there is no timer.
 constexpr UINT_PTR LOG_RETRY_TIMER_ID = 1;
 constexpr UINT LOG_RETRY_MS = 1000;
+// While volume interfaces wait for their letters, they are looked at again
+// this often.
+constexpr UINT_PTR VOLUME_RETRY_TIMER_ID = 2;
+constexpr UINT VOLUME_RETRY_MS = 500;
 
-// Outlives the call: the error paths format into it.
-char szErrorText[ERROR_TEXT_SIZE];
+// Outlives the call: the error paths format into it. Explicitly in .bss, as
+// the toolchain would otherwise store its zeros in the executable.
+char szErrorText[ERROR_TEXT_SIZE] __attribute__((section(".bss")));
 
 // Used on the window's thread alone. Device events count only while the
 // run monitors; the retry timer runs while lines wait, and arming it again
 // would start its second anew.
 bool bMonitoring = false;
 bool bRetryArmed = false;
+bool bVolumeRetryArmed = false;
 
 void ShowLastError(const char* pszFormat)
 {
@@ -63,6 +71,34 @@ void RetryLaterIfLinesWait(HWND hwnd)
     bRetryArmed = SetTimer(hwnd, LOG_RETRY_TIMER_ID, LOG_RETRY_MS, nullptr) != 0;
 }
 
+// The registration lasts as long as the window. False, with the error left
+// for GetLastError, when it is refused.
+bool RegisterForInterfaces(HWND hwnd, const GUID& classGuid)
+{
+    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = classGuid;
+    return pfnRegisterDeviceNotificationA(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
+}
+
+void LookAgainIfVolumesWait(HWND hwnd)
+{
+    if (bVolumeRetryArmed || !VolumesPending()) return;
+    bVolumeRetryArmed = SetTimer(hwnd, VOLUME_RETRY_TIMER_ID, VOLUME_RETRY_MS, nullptr) != 0;
+}
+
+// Volume broadcasts reach every top-level window, but a service in session 0
+// cannot count on them: the volume interfaces tell it as well. Without them
+// the broadcasts still serve, so a refusal is only traced.
+void RegisterForVolumes(HWND hwnd)
+{
+    if (!RegisterForInterfaces(hwnd, kGuidDevinterfaceVolume)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("RegisterDeviceNotificationA", "GUID_DEVINTERFACE_VOLUME", dwError);
+    }
+}
+
 // Registers the window for device notifications, notes the devices already
 // in, so that their removal is logged, and reports the start of monitoring.
 // Seeding after the registration and before the next message leaves no
@@ -75,21 +111,19 @@ bool BeginMonitoring(HWND hwnd)
         Trace(1, "no run has begun: no monitoring");
         return false;
     }
-    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kGuidDevinterfaceUsbDevice;
-    if (pfnRegisterDeviceNotificationA(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) == nullptr) {
+    if (!RegisterForInterfaces(hwnd, kGuidDevinterfaceUsbDevice)) {
         const DWORD dwError = GetLastError();
         ReportRunStarted(0);
         NotificationsFailed(dwError);
         return false;
     }
+    RegisterForVolumes(hwnd);
     if (pDeviceStore != nullptr) {
         StartMonitoring(*pDeviceStore);
     } else {
         ReportRunStarted(0);
     }
+    ReportVolumesPresentAtStart();
     bMonitoring = true;
     // An earlier run's loss line may wait for the log.
     RetryLaterIfLinesWait(hwnd);
@@ -167,11 +201,16 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         }
         OnDeviceChange(wParam, lParam);
         RetryLaterIfLinesWait(hwnd);
+        LookAgainIfVolumesWait(hwnd);
         break;
     case WM_TIMER:
         if (wParam == LOG_RETRY_TIMER_ID && theDeviceLog.FlushBacklog()) {
             KillTimer(hwnd, LOG_RETRY_TIMER_ID);
             bRetryArmed = false;
+        }
+        if (wParam == VOLUME_RETRY_TIMER_ID && !RetryPendingVolumes()) {
+            KillTimer(hwnd, VOLUME_RETRY_TIMER_ID);
+            bVolumeRetryArmed = false;
         }
         break;
     default:

@@ -14,7 +14,7 @@ namespace {
 constexpr size_t EVENT_INSERT_SIZE = 260;
 constexpr size_t COUNT_TEXT_SIZE = 16;
 // An event's own strings at most, before the three that every event ends with.
-constexpr size_t EVENT_OWN_STRINGS_MAX = DEVICE_EVENT_STRINGS;
+constexpr size_t EVENT_OWN_STRINGS_MAX = VOLUME_EVENT_STRINGS;
 constexpr size_t EVENT_COMMON_STRINGS = 3;
 
 // A number as an event's insert.
@@ -91,6 +91,22 @@ void Report(WORD wType, DWORD dwEventId, const char* const* apszOwn, size_t cOwn
     if (pfnSequenceTaken != nullptr) pfnSequenceTaken(dwSequence);
 }
 
+// An information event of texts that come from devices and their media:
+// control characters become spaces, as in the device log.
+template <size_t N>
+void ReportTexts(DWORD dwEventId, const char* const (&apszStrings)[N])
+{
+    static_assert(N <= EVENT_OWN_STRINGS_MAX, "an event's own strings fit its report");
+    char aszInserts[N][EVENT_INSERT_SIZE];
+    const char* apszInserts[N];
+    for (size_t i = 0; i < N; ++i) {
+        CopyText(aszInserts[i], apszStrings[i]);
+        ReplaceControlChars(aszInserts[i]);
+        apszInserts[i] = aszInserts[i];
+    }
+    Report(EVENTLOG_INFORMATION_TYPE, dwEventId, apszInserts, N);
+}
+
 }  // namespace
 
 ReportEventFunction pfnReportEventA = ReportEventA;
@@ -105,14 +121,12 @@ void BeginEventRun(const char* pszRun, SequenceNote pfnTaken)
 
 void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS])
 {
-    char aszInserts[DEVICE_EVENT_STRINGS][EVENT_INSERT_SIZE];
-    const char* apszInserts[DEVICE_EVENT_STRINGS];
-    for (size_t i = 0; i < DEVICE_EVENT_STRINGS; ++i) {
-        CopyText(aszInserts[i], apszStrings[i]);
-        ReplaceControlChars(aszInserts[i]);
-        apszInserts[i] = aszInserts[i];
-    }
-    Report(EVENTLOG_INFORMATION_TYPE, dwEventId, apszInserts, DEVICE_EVENT_STRINGS);
+    ReportTexts(dwEventId, apszStrings);
+}
+
+void ReportVolumeEvent(DWORD dwEventId, const char* const (&apszStrings)[VOLUME_EVENT_STRINGS])
+{
+    ReportTexts(dwEventId, apszStrings);
 }
 
 void ReportLostLines(DWORD dwCount)

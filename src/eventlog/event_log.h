@@ -23,6 +23,9 @@ constexpr DWORD EVENT_DEVICE_ATTACHED = 100;
 constexpr DWORD EVENT_DEVICE_REMOVED = 101;
 constexpr DWORD EVENT_LINES_LOST = 102;
 constexpr DWORD EVENT_DEVICE_PRESENT = 103;
+constexpr DWORD EVENT_VOLUME_MOUNTED = 104;
+constexpr DWORD EVENT_VOLUME_REMOVED = 105;
+constexpr DWORD EVENT_VOLUME_PRESENT = 106;
 constexpr DWORD EVENT_MONITORING_STARTED = 110;
 constexpr DWORD EVENT_MONITORING_STOPPED = 111;
 constexpr DWORD EVENT_UNCLEAN_END = 112;
@@ -33,6 +36,10 @@ constexpr DWORD EVENT_SERVICE_ERROR = 122;
 // Type label, friendly name, description, manufacturer, instance ID, vendor
 // ID, product ID, serial number: the first inserts of events 100, 101, 103.
 constexpr size_t DEVICE_EVENT_STRINGS = 8;
+// Drive, label, file system, serial number, capacity, volume GUID path, and
+// the USB device's instance ID, vendor ID, product ID and serial number: the
+// first inserts of events 104, 105, 106.
+constexpr size_t VOLUME_EVENT_STRINGS = 10;
 
 // Told of each sequence number as it is taken, one at a time and in order.
 using SequenceNote = void (*)(DWORD dwSequence);
@@ -46,6 +53,10 @@ void BeginEventRun(const char* pszRun, SequenceNote pfnTaken);
 // null; unknown ones empty). Control characters become spaces, as in the
 // device log. Allocates nothing.
 void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS]);
+
+// Reports one volume event (104, 105 or 106) with its ten strings, as
+// ReportDeviceEvent does a device's.
+void ReportVolumeEvent(DWORD dwEventId, const char* const (&apszStrings)[VOLUME_EVENT_STRINGS]);
 
 // Reports that dwCount device log lines were lost (a warning).
 void ReportLostLines(DWORD dwCount);

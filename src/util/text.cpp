@@ -18,6 +18,14 @@ bool EqualsIgnoreAsciiCase(const char* a, const char* b)
     }
 }
 
+bool StartsWithIgnoreAsciiCase(const char* psz, const char* pszPrefix)
+{
+    for (; *pszPrefix != '\0'; ++psz, ++pszPrefix) {
+        if (LowerAscii(*psz) != LowerAscii(*pszPrefix)) return false;
+    }
+    return true;
+}
+
 void LowerAsciiInPlace(char* psz)
 {
     for (; *psz != '\0'; ++psz) *psz = LowerAscii(*psz);

@@ -137,5 +137,8 @@ inline char UpperAscii(char c)
 // True when both texts are equal with the case of ASCII letters ignored.
 bool EqualsIgnoreAsciiCase(const char* a, const char* b);
 
+// True when psz begins with pszPrefix, the case of ASCII letters ignored.
+bool StartsWithIgnoreAsciiCase(const char* psz, const char* pszPrefix);
+
 // Lower-cases the ASCII letters A to Z in place; every other byte stays.
 void LowerAsciiInPlace(char* psz);

@@ -220,6 +220,12 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
     EXPECT_EQ(message(100, device), "USB device attached." + fields + commonLines);
     EXPECT_EQ(message(101, device), "USB device removed." + fields + commonLines);
     EXPECT_EQ(message(103, device), "USB device present at start." + fields + commonLines);
+    EXPECT_EQ(message(104, {"E:", "SANDISK", "FAT32", "4C53-0001", "1024", "\\\\?\\Volume{X}\\", device[4], "0781",
+                            "5567", "4C530001"}),
+              "USB storage volume mounted.\r\n\r\nDrive: E:\r\nLabel: SANDISK\r\nFile system: FAT32\r\nSerial number: "
+              "4C53-0001\r\nCapacity (bytes): 1024\r\nVolume: \\\\?\\Volume{X}\\\r\n\r\nUSB device instance ID: "
+              "USB\\VID_0781&PID_5567\\4C530001\r\nVendor ID: 0781\r\nProduct ID: 5567\r\nDevice serial number: 4C530001" +
+                  commonLines);
     EXPECT_EQ(message(110, {"0.0.1.1", "2"}),
               "Monitoring started.\r\n\r\nVersion: 0.0.1.1\r\nDevices present at start: 2" + commonLines);
     EXPECT_EQ(message(111, {"window closed"}), "Monitoring stopped.\r\n\r\nReason: window closed" + commonLines);

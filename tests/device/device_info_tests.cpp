@@ -3,6 +3,7 @@
 #include <string>
 
 #include "device/device_info.h"
+#include "device/volume_info.h"
 #include "support/simulated_usb.h"
 #include "util/text.h"
 
@@ -168,4 +169,55 @@ TEST(GetDeviceInfo, ClassWithoutPresentInterfacesPrintsNothing)
     const Lookup r = LookUp("\\\\?\\usb#nothing", unused);
     EXPECT_FALSE(r.found);
     EXPECT_EQ("", r.report);
+}
+
+namespace {
+
+// A stick behind a composite device's interface (1 to 3), and a disk on
+// another bus whose tree holds no USB device (4 to 9). Index: device
+// instance; 0: no parent.
+const struct {
+    DEVINST parent;
+    const char* pszId;
+} kTree[] = {
+    {0, ""},
+    {2, "USBSTOR\\DISK&VEN_SANDISK&PROD_CRUZER_BLADE&REV_1.00\\4C530001&0"},
+    {3, "USB\\VID_0781&PID_5567&MI_00\\7&2A8F4D1&0&0000"},
+    {9, "USB\\VID_0781&PID_5567\\4C530001"},
+    {5, "SCSI\\DISK&VEN_ATA&PROD_SSD\\4&1A2B3C&0&000000"},
+    {6, "PCI\\VEN_8086&DEV_2922&SUBSYS_00000000&REV_02\\3&21436425&0&FA"},
+    {7, "ACPI\\PNP0A08\\0"},
+    {8, "ACPI_HAL\\PNP0C08\\0"},
+    {9, "ROOT\\ACPI_HAL\\0000"},
+    {0, "HTREE\\ROOT\\0"},
+};
+
+CONFIGRET WINAPI TreeParent(PDEVINST pParent, DEVINST devInst, ULONG)
+{
+    if (devInst >= sizeof kTree / sizeof kTree[0] || kTree[devInst].parent == 0) return CR_NO_SUCH_DEVNODE;
+    *pParent = kTree[devInst].parent;
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI TreeId(DEVINST devInst, PSTR pszBuffer, ULONG cchBuffer, ULONG)
+{
+    lstrcpynA(pszBuffer, kTree[devInst].pszId, static_cast<int>(cchBuffer));
+    return CR_SUCCESS;
+}
+
+}  // namespace
+
+// Wine's device tree has no storage nodes: the walk up from a disk to its
+// USB device is shown on a tree that the seam stands in for.
+TEST(FindUsbAncestor, WalksFromADiskPastAnInterfaceToItsUsbDeviceAndNoFurther)
+{
+    pfnCM_Get_Parent = TreeParent;
+    pfnCM_Get_Device_IDA = TreeId;
+    char szId[DEVICE_ID_SIZE];
+    EXPECT_TRUE(FindUsbAncestor(1, szId));
+    EXPECT_STREQ("USB\\VID_0781&PID_5567\\4C530001", szId);
+    EXPECT_FALSE(FindUsbAncestor(4, szId)) << "four levels up, no USB device";
+    EXPECT_STREQ("", szId);
+    pfnCM_Get_Parent = CM_Get_Parent;
+    pfnCM_Get_Device_IDA = CM_Get_Device_IDA;
 }

@@ -10,11 +10,17 @@
 //   usb_side find
 //   usb_side close
 //   usb_side remove ID
+//   usb_side volume mount|insert|fixed LETTER LABEL SERIAL
+//   usb_side volume again|net|unmount LETTER
 //
 // insert makes the device present without a broadcast: a device that is
 // already in when Plugtrail starts. ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
 // property text ("") leaves that property unset. The device node stays in the
-// registry between runs, so a later unplug finds what plug made. Exit code 0
+// registry between runs, so a later unplug finds what plug made. volume makes
+// LETTER a removable drive (fixed: a fixed one) with the label and the serial
+// number (eight hex digits), and broadcasts its arrival (insert: no
+// broadcast); again broadcasts the arrival once more, net as a network
+// drive's; unmount removes the drive and broadcasts its removal. Exit code 0
 // on success; otherwise a message on stderr and 1 (2 for a usage error).
 #include <windows.h>
 
@@ -31,6 +37,7 @@
 #include "support/device_broadcast.h"
 #include "support/plugtrail_window.h"
 #include "support/simulated_usb.h"
+#include "support/wine_drive.h"
 
 namespace {
 
@@ -45,7 +52,9 @@ int Usage()
                  "       usb_side send CODE [ID]\n"
                  "       usb_side find\n"
                  "       usb_side close\n"
-                 "       usb_side remove ID\n");
+                 "       usb_side remove ID\n"
+                 "       usb_side volume mount|insert|fixed LETTER LABEL SERIAL\n"
+                 "       usb_side volume again|net|unmount LETTER\n");
     return 2;
 }
 
@@ -131,6 +140,24 @@ int Close()
     return 0;
 }
 
+int Volume(const std::string& action, char cLetter, const char* pszLabel, const char* pszSerial)
+{
+    bool bDone = false;
+    if (action == "mount" || action == "insert" || action == "fixed") {
+        bDone = DefineDrive(cLetter, action == "fixed" ? DRIVE_FIXED : DRIVE_REMOVABLE, pszLabel, pszSerial) &&
+                (action == "insert" || BroadcastVolume(DBT_DEVICEARRIVAL, cLetter, 0));
+    } else if (action == "again" || action == "net") {
+        bDone = BroadcastVolume(DBT_DEVICEARRIVAL, cLetter, action == "net" ? DBTF_NET : 0);
+    } else if (action == "unmount") {
+        bDone = RemoveDrive(cLetter) && BroadcastVolume(DBT_DEVICEREMOVECOMPLETE, cLetter, 0);
+    } else {
+        return Usage();
+    }
+    if (!bDone) throw std::runtime_error("volume " + action + " failed, error " + std::to_string(GetLastError()));
+    std::printf("volume %s %c:\n", action.c_str(), cLetter);
+    return 0;
+}
+
 int Run(int argc, char** argv)
 {
     if (argc < 2) return Usage();
@@ -140,6 +167,8 @@ int Run(int argc, char** argv)
     if (command == "send" && (argc == 3 || argc == 4)) return Send(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "find" && argc == 2) return Find();
     if (command == "close" && argc == 2) return Close();
+    if (command == "volume" && (argc == 4 || argc == 6))
+        return Volume(argv[2], argv[3][0], argc == 6 ? argv[4] : "", argc == 6 ? argv[5] : "");
     if (command == "remove" && argc == 3) {
         RemoveSimulatedDevice(argv[2]);
         return 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "device/volume_table.h"
 #include "eventlog/event_text.h"
 #include "log/log_line.h"
 #include "util/text.h"
@@ -124,4 +125,37 @@ TEST(EventStrings, TheRunIsItsStartInUtcToTheMillisecond)
     char szRun[RUN_ID_SIZE];
     FormatRunId(szRun, {2026, 12, 7, 6, 39, 5, 7});
     EXPECT_STREQ("2026-12-07T06:39:05.007Z", szRun);
+}
+
+TEST(VolumeStrings, TheSerialNumberReadsAsVolShowsItAndTheCapacityInDecimal)
+{
+    char szSerial[VOLUME_SERIAL_SIZE];
+    FormatVolumeSerial(szSerial, 0x4C530001);
+    EXPECT_STREQ("4C53-0001", szSerial);
+    FormatVolumeSerial(szSerial, 0xFFFFFFFF);
+    EXPECT_STREQ("FFFF-FFFF", szSerial);
+    char szCapacity[VOLUME_CAPACITY_SIZE];
+    FormatCapacity(szCapacity, 0);
+    EXPECT_STREQ("0", szCapacity);
+    FormatCapacity(szCapacity, 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_STREQ("18446744073709551615", szCapacity);
+}
+
+// A letter holds one volume until its removal; the same volume again is a
+// repeat, a card reader's new medium is a new one, and a volume heard of
+// through its interface can be removed by that path.
+TEST(VolumeTable, OneVolumePerLetterUntilItGoes)
+{
+    CVolumeTable table;
+    VolumeFacts facts = {"E:", "STICK", "FAT32", "4C53-0001", "1024", "\\\\?\\Volume{A}\\", ""};
+    EXPECT_TRUE(table.Mount(facts, nullptr, false));
+    EXPECT_TRUE(table.Mount(facts, nullptr, true)) << "a new medium";
+    EXPECT_FALSE(table.Mount(facts, "\\\\?\\STORAGE#Volume#1", false)) << "a repeat";
+    EXPECT_EQ('E', table.LetterOfInterface("\\\\?\\storage#volume#1"));
+    VolumeFacts removed = {};
+    EXPECT_TRUE(table.Unmount('e', removed));
+    EXPECT_STREQ("STICK", removed.szLabel);
+    EXPECT_FALSE(table.IsMounted('E'));
+    EXPECT_FALSE(table.Unmount('E', removed));
+    EXPECT_FALSE(table.Mount(VolumeFacts{"1:", "", "", "", "", "", ""}, nullptr, false)) << "no drive letter";
 }

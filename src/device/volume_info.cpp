@@ -1,0 +1,181 @@
+#include "device/volume_info.h"
+
+#include <winioctl.h>
+
+#include "device/setupdi_list.h"
+#include "log/trace.h"
+#include "util/scoped_handle.h"
+#include "util/text.h"
+
+const GUID kGuidDevinterfaceVolume = {0x53F5630D, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+
+GetParentFunction pfnCM_Get_Parent = CM_Get_Parent;
+GetDeviceIdFunction pfnCM_Get_Device_IDA = CM_Get_Device_IDA;
+
+namespace {
+
+const GUID kGuidDevinterfaceDisk = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+
+// A drive's root as the volume calls take it, "E:\", and its device, "\\.\E:".
+constexpr size_t ROOT_PATH_SIZE = 4;
+constexpr size_t DRIVE_DEVICE_SIZE = 7;
+// What GetVolumeInformationA may write into each of its texts.
+constexpr size_t VOLUME_TEXT_SIZE = MAX_PATH + 1;
+// The walk from a disk up to its USB device: the disk's parent is the USB
+// device, or a USB interface, a UASP or a card reader's node on the way.
+constexpr int USB_ANCESTOR_LEVELS = 4;
+
+// The device number of whatever pszDevicePath opens: opening it with no
+// access rights needs no rights, and touches no medium.
+bool ReadDeviceNumber(const char* pszDevicePath, STORAGE_DEVICE_NUMBER& number)
+{
+    ScopedFile device(CreateFileA(pszDevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    if (!device) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("CreateFileA", pszDevicePath, dwError);
+        return false;
+    }
+    DWORD cbReturned = 0;
+    if (!DeviceIoControl(device.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                         &cbReturned, nullptr)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("IOCTL_STORAGE_GET_DEVICE_NUMBER", pszDevicePath, dwError);
+        return false;
+    }
+    return true;
+}
+
+// The instance ID of the USB device behind the drive's disk, found as the
+// present disk interface with the drive's device type and number.
+void JoinUsbDevice(char cLetter, char (&szInstanceId)[DEVICE_ID_SIZE])
+{
+    szInstanceId[0] = '\0';
+    char szDevice[DRIVE_DEVICE_SIZE];
+    FormatText(szDevice, "\\\\.\\%c:", cLetter);
+    STORAGE_DEVICE_NUMBER volume = {};
+    if (!ReadDeviceNumber(szDevice, volume)) return;
+
+    ScopedDevInfoList disks(
+        SetupDiGetClassDevsA(&kGuidDevinterfaceDisk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!disks) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_DISK", dwError);
+        return;
+    }
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    interfaceData.cbSize = sizeof interfaceData;
+    DetailBuffer detailBuffer;
+    SP_DEVINFO_DATA devInfoData;
+    for (DWORD index = 0;
+         SetupDiEnumDeviceInterfaces(disks.get(), nullptr, &kGuidDevinterfaceDisk, index, &interfaceData); ++index) {
+        STORAGE_DEVICE_NUMBER disk = {};
+        if (!ReadInterfaceDetail(disks.get(), interfaceData, detailBuffer, devInfoData) ||
+            !ReadDeviceNumber(detailBuffer.detail.DevicePath, disk) || disk.DeviceType != volume.DeviceType ||
+            disk.DeviceNumber != volume.DeviceNumber)
+            continue;
+        FindUsbAncestor(devInfoData.DevInst, szInstanceId);
+        return;
+    }
+    Trace(1, "%s: no disk of device number %lu", szDevice, volume.DeviceNumber);
+}
+
+}  // namespace
+
+bool FindUsbAncestor(DEVINST devInst, char (&szInstanceId)[DEVICE_ID_SIZE])
+{
+    szInstanceId[0] = '\0';
+    char szDeviceId[DEVICE_ID_SIZE];
+    for (int level = 0; level < USB_ANCESTOR_LEVELS; ++level) {
+        DEVINST parent = 0;
+        const CONFIGRET crParent = pfnCM_Get_Parent(&parent, devInst, 0);
+        if (crParent != CR_SUCCESS) {
+            Trace(1, "CM_Get_Parent(%lu) failed, CONFIGRET %lu", devInst, crParent);
+            return false;
+        }
+        const CONFIGRET crId = pfnCM_Get_Device_IDA(parent, szDeviceId, DEVICE_ID_SIZE, 0);
+        if (crId != CR_SUCCESS) {
+            Trace(1, "CM_Get_Device_IDA(%lu) failed, CONFIGRET %lu", parent, crId);
+            return false;
+        }
+        szDeviceId[DEVICE_ID_SIZE - 1] = '\0';
+        if (IsUsbDeviceId(szDeviceId)) {
+            CopyText(szInstanceId, szDeviceId);
+            return true;
+        }
+        devInst = parent;
+    }
+    return false;
+}
+
+bool ReadVolumeFacts(char cLetter, VolumeFacts& facts)
+{
+    char szRoot[ROOT_PATH_SIZE];
+    FormatText(szRoot, "%c:\\", cLetter);
+    const UINT uType = GetDriveTypeA(szRoot);
+    if (uType != DRIVE_REMOVABLE && uType != DRIVE_FIXED) {
+        Trace(1, "%s: drive type %u, not reported", szRoot, uType);
+        return false;
+    }
+    JoinUsbDevice(cLetter, facts.szInstanceId);
+    if (uType == DRIVE_FIXED && facts.szInstanceId[0] == '\0') {
+        Trace(1, "%s: a fixed disk not on USB, not reported", szRoot);
+        return false;
+    }
+
+    char szLabel[VOLUME_TEXT_SIZE];
+    char szFileSystem[VOLUME_TEXT_SIZE];
+    DWORD dwSerial = 0;
+    DWORD cchMaxComponent = 0;
+    DWORD dwFlags = 0;
+    if (!GetVolumeInformationA(szRoot, szLabel, VOLUME_TEXT_SIZE, &dwSerial, &cchMaxComponent, &dwFlags,
+                               szFileSystem, VOLUME_TEXT_SIZE)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("GetVolumeInformationA", szRoot, dwError);
+        return false;
+    }
+    ULARGE_INTEGER cbTotal = {};
+    if (!GetDiskFreeSpaceExA(szRoot, nullptr, &cbTotal, nullptr)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("GetDiskFreeSpaceExA", szRoot, dwError);
+        return false;
+    }
+    if (!GetVolumeNameForVolumeMountPointA(szRoot, facts.szVolumeName, VOLUME_NAME_SIZE)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("GetVolumeNameForVolumeMountPointA", szRoot, dwError);
+        return false;
+    }
+    facts.szVolumeName[VOLUME_NAME_SIZE - 1] = '\0';
+    FormatText(facts.szDrive, "%c:", UpperAscii(cLetter));
+    CopyText(facts.szLabel, szLabel);
+    CopyText(facts.szFileSystem, szFileSystem);
+    FormatVolumeSerial(facts.szSerial, dwSerial);
+    FormatCapacity(facts.szCapacity, cbTotal.QuadPart);
+    return true;
+}
+
+char LetterOfVolumeInterface(const char* pszInterfacePath)
+{
+    // The interface path names the volume once it ends in a backslash.
+    char szMountPoint[VOLUME_INTERFACE_PATH_SIZE + 1];
+    CopyText(szMountPoint, pszInterfacePath);
+    AppendText(szMountPoint, "\\");
+    char szVolumeName[VOLUME_NAME_SIZE];
+    if (!GetVolumeNameForVolumeMountPointA(szMountPoint, szVolumeName, VOLUME_NAME_SIZE)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("GetVolumeNameForVolumeMountPointA", pszInterfacePath, dwError);
+        return 0;
+    }
+    szVolumeName[VOLUME_NAME_SIZE - 1] = '\0';
+    const DWORD dwDrives = GetLogicalDrives();
+    char szRoot[ROOT_PATH_SIZE];
+    char szLetterVolume[VOLUME_NAME_SIZE];
+    for (int i = 0; i < static_cast<int>(VOLUME_LETTERS); ++i) {
+        if ((dwDrives & (1UL << i)) == 0) continue;
+        FormatText(szRoot, "%c:\\", 'A' + i);
+        if (GetVolumeNameForVolumeMountPointA(szRoot, szLetterVolume, VOLUME_NAME_SIZE) &&
+            EqualsIgnoreAsciiCase(szLetterVolume, szVolumeName))
+            return static_cast<char>('A' + i);
+    }
+    return 0;
+}

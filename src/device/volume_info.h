@@ -1,0 +1,39 @@
+// What a mounted volume is, read from the volume itself, and the USB device
+// that holds it, found through its disk and the device tree.
+#pragma once
+
+#include <windows.h>
+
+#include <cfgmgr32.h>
+
+#include "device/volume_table.h"
+
+// The volume interface class, which a service in session 0 hears volumes
+// come and go by; the window registers for it beside the USB devices.
+extern const GUID kGuidDevinterfaceVolume;
+
+// Reads the volume of the drive cLetter ('E'): its label, file system,
+// serial number, capacity and GUID path, and the USB device that holds it.
+// True for a volume that is reported: one on a removable drive, or on a
+// fixed one that leads to a USB device. False for anything else (a network
+// drive, a CD, the machine's own disks), and for a volume that cannot be
+// read (a drive with no medium, access denied, a drive gone again), which is
+// traced.
+bool ReadVolumeFacts(char cLetter, VolumeFacts& facts);
+
+// The letter of the volume whose interface path pszInterfacePath is
+// ("\\?\STORAGE#Volume#...#{53f5630d-...}"), or 0 while it has none: a
+// letter may be given a moment after the interface arrives.
+char LetterOfVolumeInterface(const char* pszInterfacePath);
+
+// From a disk's device node up, at most four levels, to the first USB device
+// itself (not one of its interfaces): its instance ID into szInstanceId.
+// False, with szInstanceId empty, when no such node is on the way.
+bool FindUsbAncestor(DEVINST devInst, char (&szInstanceId)[DEVICE_ID_SIZE]);
+
+// The device tree's two calls the walk makes. Replaceable by tests: Wine's
+// device tree has no storage nodes, and its CM_Get_Parent is a stub.
+using GetParentFunction = CONFIGRET(WINAPI*)(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
+using GetDeviceIdFunction = CONFIGRET(WINAPI*)(DEVINST dnDevInst, PSTR pszBuffer, ULONG cchBuffer, ULONG ulFlags);
+extern GetParentFunction pfnCM_Get_Parent;
+extern GetDeviceIdFunction pfnCM_Get_Device_IDA;
