@@ -29,6 +29,11 @@ void TakeHexId(const char* pToken, size_t cchToken, const char* pszKey, char (&s
 
 }  // namespace
 
+bool IsMadeUpSerial(const char* pszInstancePart)
+{
+    return pszInstancePart[0] != '\0' && pszInstancePart[1] == '&';
+}
+
 void ParseUsbIdentity(const char* pszInstanceId, UsbIdentity& identity)
 {
     identity.szVendorId[0] = '\0';
@@ -54,7 +59,7 @@ void ParseUsbIdentity(const char* pszInstanceId, UsbIdentity& identity)
 
     if (pDeviceIdEnd == nullptr) return;
     const char* pszLast = std::strrchr(pDeviceIdEnd, '\\') + 1;
-    if (std::strchr(pszLast, '&') == nullptr) CopyText(identity.szSerial, pszLast);
+    if (!IsMadeUpSerial(pszLast)) CopyText(identity.szSerial, pszLast);
 }
 
 void InstanceIdFromInterfacePath(const char* pszPath, char (&szInstanceId)[DEVICE_ID_SIZE])
@@ -84,4 +89,9 @@ bool IsUsbDeviceId(const char* pszDeviceId)
         if (StartsWithIgnoreAsciiCase(p, "&MI_")) return false;
     }
     return true;
+}
+
+bool IsRecordedUsbDevice(const char* pszInstanceId)
+{
+    return IsUsbDeviceId(pszInstanceId) && !StartsWithIgnoreAsciiCase(pszInstanceId, "USB\\ROOT_HUB");
 }

@@ -8,10 +8,15 @@
 constexpr size_t DEVICE_ID_SIZE = 200;  // MAX_DEVICE_ID_LEN, terminator included
 constexpr size_t USB_ID_HEX_SIZE = 5;   // four hex digits and the terminator
 
+// True for the last part of an instance ID that Windows made up itself for a
+// device that reports no serial number, such as "5&1A2B3C4D&0&1": its second
+// character is '&'. Such a device gets a new instance ID on every port.
+bool IsMadeUpSerial(const char* pszInstancePart);
+
 // The parts of an instance ID such as "USB\VID_0A0B&PID_1234\SN0001":
 // vendor "0A0B" and product "1234" (upper-case hex; empty unless the device
 // ID holds VID_/PID_ with exactly four hex digits) and serial "SN0001" (the
-// last part, empty when it holds '&': Windows made that one up itself).
+// last part, empty when Windows made it up).
 struct UsbIdentity {
     char szVendorId[USB_ID_HEX_SIZE];
     char szProductId[USB_ID_HEX_SIZE];
@@ -28,3 +33,7 @@ void InstanceIdFromInterfacePath(const char* pszPath, char (&szInstanceId)[DEVIC
 // for it: "USB\VID_0781&PID_5567\4C530001", not one of its interfaces
 // ("...&MI_00...") nor a node of another bus.
 bool IsUsbDeviceId(const char* pszDeviceId);
+
+// True for a USB device that Windows' record of devices lists as a device of
+// its own: a USB device itself that is not a root hub ("USB\ROOT_HUB20\...").
+bool IsRecordedUsbDevice(const char* pszInstanceId);

@@ -178,3 +178,60 @@ void SeedDeviceStore(CDeviceInfoStore& store)
                                 return !store.SeedDevice(pszPath, fields);
                             });
 }
+
+namespace {
+
+// Vista's device property key and its reader, which XP's setupapi.dll lacks:
+// the reader is looked up by name, so that the program still loads there.
+struct DevicePropertyKey {
+    GUID fmtid;
+    ULONG pid;
+};
+using GetDevicePropertyFunction = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const DevicePropertyKey*, ULONG*, PBYTE,
+                                                DWORD, PDWORD, DWORD);
+constexpr ULONG FILETIME_PROPERTY_TYPE = 0x00000010;  // DEVPROP_TYPE_FILETIME
+constexpr GUID kDeviceDatesFmtid = {0x83DA6326, 0x97A6, 0x4088, {0x94, 0x53, 0xA1, 0x92, 0x3F, 0x57, 0x3B, 0x29}};
+constexpr ULONG FIRST_INSTALL_DATE_PID = 101;
+constexpr ULONG LAST_ARRIVAL_DATE_PID = 102;
+constexpr ULONG LAST_REMOVAL_DATE_PID = 103;
+
+// A FILETIME property's ticks, or 0 where the device has none.
+unsigned long long ReadDateProperty(GetDevicePropertyFunction pfnGetProperty, HDEVINFO hDevInfo,
+                                    SP_DEVINFO_DATA& devInfoData, ULONG pid)
+{
+    if (pfnGetProperty == nullptr) return 0;
+    const DevicePropertyKey key = {kDeviceDatesFmtid, pid};
+    ULONG type = 0;
+    FILETIME date = {};
+    if (!pfnGetProperty(hDevInfo, &devInfoData, &key, &type, reinterpret_cast<PBYTE>(&date), sizeof date, nullptr,
+                        0) ||
+        type != FILETIME_PROPERTY_TYPE)
+        return 0;
+    return (static_cast<unsigned long long>(date.dwHighDateTime) << 32) | date.dwLowDateTime;
+}
+
+}  // namespace
+
+void ForEachRecordedUsbDevice(RecordedDeviceVisitor pfnVisit, void* pContext)
+{
+    ScopedDevInfoList devInfo(SetupDiGetClassDevsA(nullptr, "USB", nullptr, DIGCF_ALLCLASSES));
+    if (!devInfo) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("SetupDiGetClassDevsA", "USB", dwError);
+        return;
+    }
+    const auto pfnGetProperty = reinterpret_cast<GetDevicePropertyFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("setupapi.dll"), "SetupDiGetDevicePropertyW")));
+    SP_DEVINFO_DATA devInfoData;
+    devInfoData.cbSize = sizeof devInfoData;
+    RecordedDevice device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devInfo.get(), index, &devInfoData); ++index) {
+        device.fields = {};
+        ReadDeviceFields(devInfo.get(), devInfoData, device.fields);
+        if (!IsRecordedUsbDevice(device.fields.szInstanceId)) continue;
+        device.ullFirstInstall = ReadDateProperty(pfnGetProperty, devInfo.get(), devInfoData, FIRST_INSTALL_DATE_PID);
+        device.ullLastArrival = ReadDateProperty(pfnGetProperty, devInfo.get(), devInfoData, LAST_ARRIVAL_DATE_PID);
+        device.ullLastRemoval = ReadDateProperty(pfnGetProperty, devInfo.get(), devInfoData, LAST_REMOVAL_DATE_PID);
+        pfnVisit(pContext, device);
+    }
+}

@@ -46,3 +46,18 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath, DeviceFields& fi
 // slots stay unknown.
 void SeedDeviceStore(CDeviceInfoStore& store);
 
+// A USB device that Windows has recorded, present or not, with Windows' own
+// times for it as FILETIME ticks (0 where Windows has none): its first
+// install (Vista on), its last arrival and its last removal (Windows 8 on).
+struct RecordedDevice {
+    DeviceFields fields;
+    unsigned long long ullFirstInstall;
+    unsigned long long ullLastArrival;
+    unsigned long long ullLastRemoval;
+};
+
+// Hands each USB device node that Windows has recorded to pfnVisit, in the
+// order SetupDi lists them: the devices themselves, not their interfaces
+// (&MI_) nor the root hubs.
+using RecordedDeviceVisitor = void (*)(void* pContext, const RecordedDevice& device);
+void ForEachRecordedUsbDevice(RecordedDeviceVisitor pfnVisit, void* pContext);

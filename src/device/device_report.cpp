@@ -4,6 +4,8 @@
 #include "device/device_info.h"
 #include "device/device_store.h"
 #include "eventlog/event_log.h"
+#include "eventlog/event_text.h"
+#include "eventlog/known_devices.h"
 #include "eventlog/run.h"
 #include "log/device_log.h"
 
@@ -44,6 +46,61 @@ DWORD EventOf(VolumeEvent event)
     return EVENT_VOLUME_PRESENT;
 }
 
+unsigned long long Now()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// A device attached or found at start that the machine has not seen before
+// is recorded at once. On the run that learns what Windows knew, the devices
+// present at start are among those, not new.
+bool IsFirstSighting(DeviceEvent event, const char* pszInstanceId)
+{
+    if (event == DeviceEvent::Removed || pszInstanceId[0] == '\0' || !KnownDevicesOpen() ||
+        IsKnownDevice(pszInstanceId))
+        return false;
+    if (event == DeviceEvent::PresentAtStart && KnownDevicesAreNew()) return false;
+    RecordKnownDevice(pszInstanceId, Now());
+    return true;
+}
+
+// A time of Windows' record as the events give it; empty where it has none.
+void FormatRecordedTime(char (&szTime)[UTC_TIME_SIZE], unsigned long long ullTicks)
+{
+    szTime[0] = '\0';
+    if (ullTicks != 0) FormatUtcTime(szTime, UtcTimeFromFileTime(ullTicks));
+}
+
+struct HistoryContext {
+    const CDeviceInfoStore* pStore;
+    unsigned long long ullRunTime;
+};
+
+// Each device Windows knew is recorded as known, with its first install where
+// Windows has it; one that is not present at start gets event 107.
+void NoteRecordedDevice(void* pContext, const RecordedDevice& device)
+{
+    const auto* pHistory = static_cast<const HistoryContext*>(pContext);
+    const DeviceFields& fields = device.fields;
+    RecordKnownDevice(fields.szInstanceId, device.ullFirstInstall != 0 ? device.ullFirstInstall : pHistory->ullRunTime);
+    if (pHistory->pStore->HoldsInstanceId(fields.szInstanceId) || IsSilentService(fields.szService)) return;
+    UsbIdentity identity;
+    ParseUsbIdentity(fields.szInstanceId, identity);
+    char szFirstInstall[UTC_TIME_SIZE];
+    char szLastArrival[UTC_TIME_SIZE];
+    char szLastRemoval[UTC_TIME_SIZE];
+    FormatRecordedTime(szFirstInstall, device.ullFirstInstall);
+    FormatRecordedTime(szLastArrival, device.ullLastArrival);
+    FormatRecordedTime(szLastRemoval, device.ullLastRemoval);
+    const char* const apszStrings[HISTORY_EVENT_STRINGS] = {
+        fields.szTypeName,  fields.szFriendlyName, fields.szDeviceDesc,  fields.szMfg,
+        fields.szInstanceId, identity.szVendorId,  identity.szProductId, identity.szSerial,
+        szFirstInstall,     szLastArrival,        szLastRemoval};
+    ReportHistoryEvent(EVENT_DEVICE_KNOWN_BEFORE, apszStrings);
+}
+
 }  // namespace
 
 void ReportDevice(DeviceEvent event, const DeviceFields& fields)
@@ -54,6 +111,7 @@ void ReportDevice(DeviceEvent event, const DeviceFields& fields)
         fields.szTypeName,    fields.szFriendlyName, fields.szDeviceDesc,  fields.szMfg,
         fields.szInstanceId, identity.szVendorId,   identity.szProductId, identity.szSerial};
     ReportDeviceEvent(EventOf(event), apszStrings);
+    if (IsFirstSighting(event, fields.szInstanceId)) ReportDeviceEvent(EVENT_DEVICE_FIRST_SEEN, apszStrings);
     if (event != DeviceEvent::PresentAtStart)
         LogDevice(DEVICE_LOG_FORMAT, fields.szTypeName, event == DeviceEvent::Attached ? "attached" : "removed",
                   fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
@@ -81,4 +139,11 @@ void StartMonitoring(CDeviceInfoStore& store)
         store.FieldsOf(i, fields);
         ReportDevice(DeviceEvent::PresentAtStart, fields);
     }
+}
+
+void ReportDevicesKnownBefore(const CDeviceInfoStore& store)
+{
+    if (!KnownDevicesOpen() || !KnownDevicesAreNew()) return;
+    HistoryContext history = {&store, Now()};
+    ForEachRecordedUsbDevice(NoteRecordedDevice, &history);
 }

@@ -13,8 +13,9 @@ enum class DeviceEvent {
     PresentAtStart,  // event 103 only: the device log has no line for it
 };
 
-// Reports the device: its event, then its line, whose trouble the device
-// log reports behind it.
+// Reports the device: its event, event 108 right after an attachment or a
+// start that finds it new to the machine, then its line, whose trouble the
+// device log reports behind it.
 void ReportDevice(DeviceEvent event, const DeviceFields& fields);
 
 enum class VolumeEvent {
@@ -32,3 +33,8 @@ void ReportVolume(VolumeEvent event, const VolumeFacts& facts);
 // recorded, 112 if the run before ended without a stop, and one 103 for each
 // device recorded, from its record.
 void StartMonitoring(CDeviceInfoStore& store);
+
+// On the run that made the record of known devices: records every USB device
+// that Windows knew before, present or not, and reports event 107 for each
+// one not present at start, in the order SetupDi lists them.
+void ReportDevicesKnownBefore(const CDeviceInfoStore& store);

@@ -96,3 +96,11 @@ int CDeviceInfoStore::Find(const char* pszPath, bool bSeededOnly) const
     }
     return -1;
 }
+
+bool CDeviceInfoStore::HoldsInstanceId(const char* pszInstanceId) const
+{
+    for (const DeviceRecord& record : m_records) {
+        if (record.szDevicePath[0] != '\0' && EqualsIgnoreAsciiCase(record.szInstanceId, pszInstanceId)) return true;
+    }
+    return false;
+}

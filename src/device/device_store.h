@@ -47,6 +47,8 @@ public:
     int FindVolume(const char* pszPath) const;
 
     const DeviceRecord& Record(int index) const { return m_records[index]; }
+    // True when a record in use holds this instance ID, ASCII case ignored.
+    bool HoldsInstanceId(const char* pszInstanceId) const;
     // A record's fields in the shape the reports take.
     void FieldsOf(int index, DeviceFields& fields) const;
 

@@ -124,6 +124,7 @@ bool BeginMonitoring(HWND hwnd)
         ReportRunStarted(0);
     }
     ReportVolumesPresentAtStart();
+    if (pDeviceStore != nullptr) ReportDevicesKnownBefore(*pDeviceStore);
     bMonitoring = true;
     // An earlier run's loss line may wait for the log.
     RetryLaterIfLinesWait(hwnd);

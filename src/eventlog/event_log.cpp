@@ -14,7 +14,7 @@ namespace {
 constexpr size_t EVENT_INSERT_SIZE = 260;
 constexpr size_t COUNT_TEXT_SIZE = 16;
 // An event's own strings at most, before the three that every event ends with.
-constexpr size_t EVENT_OWN_STRINGS_MAX = VOLUME_EVENT_STRINGS;
+constexpr size_t EVENT_OWN_STRINGS_MAX = HISTORY_EVENT_STRINGS;
 constexpr size_t EVENT_COMMON_STRINGS = 3;
 
 // A number as an event's insert.
@@ -125,6 +125,11 @@ void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_
 }
 
 void ReportVolumeEvent(DWORD dwEventId, const char* const (&apszStrings)[VOLUME_EVENT_STRINGS])
+{
+    ReportTexts(dwEventId, apszStrings);
+}
+
+void ReportHistoryEvent(DWORD dwEventId, const char* const (&apszStrings)[HISTORY_EVENT_STRINGS])
 {
     ReportTexts(dwEventId, apszStrings);
 }

@@ -26,6 +26,8 @@ constexpr DWORD EVENT_DEVICE_PRESENT = 103;
 constexpr DWORD EVENT_VOLUME_MOUNTED = 104;
 constexpr DWORD EVENT_VOLUME_REMOVED = 105;
 constexpr DWORD EVENT_VOLUME_PRESENT = 106;
+constexpr DWORD EVENT_DEVICE_KNOWN_BEFORE = 107;
+constexpr DWORD EVENT_DEVICE_FIRST_SEEN = 108;
 constexpr DWORD EVENT_MONITORING_STARTED = 110;
 constexpr DWORD EVENT_MONITORING_STOPPED = 111;
 constexpr DWORD EVENT_UNCLEAN_END = 112;
@@ -40,6 +42,9 @@ constexpr size_t DEVICE_EVENT_STRINGS = 8;
 // the USB device's instance ID, vendor ID, product ID and serial number: the
 // first inserts of events 104, 105, 106.
 constexpr size_t VOLUME_EVENT_STRINGS = 10;
+// A device's eight, then the times Windows first installed it, last saw it
+// arrive and last saw it removed: the first inserts of event 107.
+constexpr size_t HISTORY_EVENT_STRINGS = 11;
 
 // Told of each sequence number as it is taken, one at a time and in order.
 using SequenceNote = void (*)(DWORD dwSequence);
@@ -49,7 +54,7 @@ using SequenceNote = void (*)(DWORD dwSequence);
 // Call before other threads report.
 void BeginEventRun(const char* pszRun, SequenceNote pfnTaken);
 
-// Reports one device event (100, 101 or 103) with its eight strings (none
+// Reports one device event (100, 101, 103 or 108) with its eight strings (none
 // null; unknown ones empty). Control characters become spaces, as in the
 // device log. Allocates nothing.
 void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS]);
@@ -57,6 +62,10 @@ void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_
 // Reports one volume event (104, 105 or 106) with its ten strings, as
 // ReportDeviceEvent does a device's.
 void ReportVolumeEvent(DWORD dwEventId, const char* const (&apszStrings)[VOLUME_EVENT_STRINGS]);
+
+// Reports a device that Windows knew before monitoring (107) with its eleven
+// strings.
+void ReportHistoryEvent(DWORD dwEventId, const char* const (&apszStrings)[HISTORY_EVENT_STRINGS]);
 
 // Reports that dwCount device log lines were lost (a warning).
 void ReportLostLines(DWORD dwCount);

@@ -15,6 +15,9 @@ struct UtcTime {
     unsigned year, month, day, hour, minute, second, millisecond;
 };
 
+// A FILETIME's moment, from its count of 100 ns ticks since 1601-01-01 UTC.
+UtcTime UtcTimeFromFileTime(unsigned long long ullTicks);
+
 // A UTC time in ISO 8601 to the second: "YYYY-MM-DDTHH:MM:SSZ".
 constexpr size_t UTC_TIME_SIZE = 21;
 void FormatUtcTime(char (&szTime)[UTC_TIME_SIZE], const UtcTime& time);

@@ -4,6 +4,7 @@
 
 #include "eventlog/event_log.h"
 #include "eventlog/event_text.h"
+#include "eventlog/known_devices.h"
 #include "eventlog/run_state.h"
 #include "log/log_line.h"
 #include "log/trace.h"
@@ -126,6 +127,7 @@ RunStart BeginRun()
     theDeviceLog.SetNoticeSink(nullptr);
 
     Check(OpenRunState());
+    Check(OpenKnownDevices());
     previousRun = LoadPreviousRun();
     SYSTEMTIME now;
     GetSystemTime(&now);

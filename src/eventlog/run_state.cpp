@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "log/trace.h"
+#include "util/scoped_handle.h"
 #include "util/text.h"
 
 namespace {
@@ -14,9 +15,11 @@ namespace {
 constexpr char RUN_STATE_SDDL[] = "O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)";
 SECURITY_ATTRIBUTES saRunState = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 SECURITY_ATTRIBUTES* psaRunState = nullptr;
+// A subkey's name at the most, terminator included.
+constexpr size_t SUBKEY_NAME_SIZE = 256;
 // Room for the owner and DACL read back: two SIDs and three entries.
 constexpr size_t SECURITY_BUFFER_SIZE = 512;
-constexpr REGSAM RUN_STATE_ACCESS = KEY_QUERY_VALUE | KEY_SET_VALUE | READ_CONTROL | WRITE_DAC | WRITE_OWNER;
+constexpr REGSAM PROTECTED_KEY_ACCESS = KEY_QUERY_VALUE | KEY_SET_VALUE | READ_CONTROL | WRITE_DAC | WRITE_OWNER;
 
 constexpr char RUN_VALUE[] = "Run";
 constexpr char SEQUENCE_VALUE[] = "Sequence";
@@ -103,17 +106,19 @@ SECURITY_ATTRIBUTES* RunStateSecurity()
     return psaRunState;
 }
 
-RunStateResult OpenRunState()
+RunStateResult OpenProtectedKey(const char* pszKey, HKEY* phKey, bool* pbCreated)
 {
-    if (hRunState == nullptr) {
-        const LONG lError = RegCreateKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                            RUN_STATE_ACCESS, RunStateSecurity(), &hRunState, nullptr);
+    DWORD dwDisposition = 0;
+    if (*phKey == nullptr) {
+        const LONG lError = RegCreateKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                            PROTECTED_KEY_ACCESS, RunStateSecurity(), phKey, &dwDisposition);
         if (lError != ERROR_SUCCESS) {
-            hRunState = nullptr;
-            TraceFailure("RegCreateKeyExA", RUN_STATE_KEY, static_cast<DWORD>(lError));
+            *phKey = nullptr;
+            TraceFailure("RegCreateKeyExA", pszKey, static_cast<DWORD>(lError));
             return {lError, "RegCreateKeyExA", nullptr};
         }
     }
+    if (pbCreated != nullptr) *pbCreated = dwDisposition == REG_CREATED_NEW_KEY;
     // RegCreateKeyExA opens a key that exists as it is: its maker's grants
     // stay unless they are replaced.
     const SECURITY_ATTRIBUTES* pSa = RunStateSecurity();
@@ -121,12 +126,17 @@ RunStateResult OpenRunState()
         return {ERROR_INVALID_SECURITY_DESCR, "ConvertStringSecurityDescriptorToSecurityDescriptorA", nullptr};
     const SECURITY_INFORMATION parts =
         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    LONG lError = RegSetKeySecurity(hRunState, parts, pSa->lpSecurityDescriptor);
+    LONG lError = RegSetKeySecurity(*phKey, parts, pSa->lpSecurityDescriptor);
     // What the system kept, not what it was told, is what protects the key.
-    if (lError == ERROR_SUCCESS && !HasProtection(hRunState, pSa->lpSecurityDescriptor))
+    if (lError == ERROR_SUCCESS && !HasProtection(*phKey, pSa->lpSecurityDescriptor))
         lError = ERROR_INVALID_SECURITY_DESCR;
-    if (lError != ERROR_SUCCESS) TraceFailure("RegSetKeySecurity", RUN_STATE_KEY, static_cast<DWORD>(lError));
+    if (lError != ERROR_SUCCESS) TraceFailure("RegSetKeySecurity", pszKey, static_cast<DWORD>(lError));
     return {lError, "RegSetKeySecurity", nullptr};
+}
+
+RunStateResult OpenRunState()
+{
+    return OpenProtectedKey(RUN_STATE_KEY, &hRunState, nullptr);
 }
 
 PreviousRun LoadPreviousRun()
@@ -175,8 +185,30 @@ RunStateResult SaveLostLines(DWORD dwCount)
     return SaveDword(LOST_LINES_VALUE, dwCount);
 }
 
+namespace {
+
+LONG DeleteKeyTree(HKEY hParent, const char* pszKey)
+{
+    HKEY hKey = nullptr;
+    LONG lError = RegOpenKeyExA(hParent, pszKey, 0, KEY_ENUMERATE_SUB_KEYS | DELETE, &hKey);
+    if (lError != ERROR_SUCCESS) return lError;
+    ScopedRegKey key(hKey);
+    char szSubKey[SUBKEY_NAME_SIZE];
+    for (;;) {
+        DWORD cchSubKey = SUBKEY_NAME_SIZE;
+        lError = RegEnumKeyExA(hKey, 0, szSubKey, &cchSubKey, nullptr, nullptr, nullptr, nullptr);
+        if (lError == ERROR_NO_MORE_ITEMS) break;
+        if (lError == ERROR_SUCCESS) lError = DeleteKeyTree(hKey, szSubKey);
+        if (lError != ERROR_SUCCESS) return lError;
+    }
+    key.reset();
+    return RegDeleteKeyA(hParent, pszKey);
+}
+
+}  // namespace
+
 LONG RemoveRunState()
 {
-    const LONG lError = RegDeleteKeyA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY);
+    const LONG lError = DeleteKeyTree(HKEY_LOCAL_MACHINE, RUN_STATE_KEY);
     return lError == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : lError;
 }

@@ -26,6 +26,11 @@ struct RunStateResult {
     const char* pszValue;
 };
 
+// Opens HKLM\pszKey for reading and writing values, creating it where it
+// is missing (*pbCreated says so; may be null), and gives it the protection
+// of the run state, whoever made it. Closed by the caller.
+RunStateResult OpenProtectedKey(const char* pszKey, HKEY* phKey, bool* pbCreated);
+
 // Opens the key, creating it where it is missing, and gives it its
 // protection, whoever made it: a key that anyone else could write would let
 // them decide what the next run reports. Until it is open, and when it
@@ -54,6 +59,7 @@ RunStateResult SaveCleanEnd();
 DWORD LoadLostLines();
 RunStateResult SaveLostLines(DWORD dwCount);
 
-// Removes the key with all it holds: ERROR_SUCCESS, also for a key that is
-// not there, or the system's error.
+// Removes the key with all it holds, its subkeys included (RegDeleteKeyA
+// deletes none, and RegDeleteTreeA came with Vista): ERROR_SUCCESS, also for
+// a key that is not there, or the system's error.
 LONG RemoveRunState();

@@ -82,10 +82,10 @@ std::string RunStateValues()
     return values;
 }
 
-bool RunStateKeyExists()
+bool RunStateKeyExists(const char* pszKey = RUN_STATE_KEY)
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
         return false;
     RegCloseKey(hKey);
     return true;
@@ -144,6 +144,7 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_EQ("2:" + std::string(szExe), EventSourceValue("EventMessageFile")) << "REG_EXPAND_SZ";
     EXPECT_EQ("4:7", EventSourceValue("TypesSupported")) << "REG_DWORD";
     EXPECT_TRUE(RunStateKeyExists()) << "the running service keeps its state";
+    EXPECT_TRUE(RunStateKeyExists("SOFTWARE\\Plugtrail\\Devices")) << "and the devices it knows";
 
     run = RunPlugtrail("-install");
     EXPECT_EQ(1u, run.exitCode);
@@ -154,7 +155,7 @@ TEST_F(ProgramTest, InstallAndUninstallSayWhatTheyDid)
     EXPECT_TRUE(OneBox(run, "Service uninstalled", kService, BoxIcon::Information));
     EXPECT_FALSE(ServiceExists(kService));
     EXPECT_EQ("", EventSourceValue("EventMessageFile")) << "the event source is removed with the service";
-    EXPECT_FALSE(RunStateKeyExists()) << "and so is the program's state";
+    EXPECT_FALSE(RunStateKeyExists()) << "and so is the program's state, with its subkey";
 
     run = RunPlugtrail("/uninstall");
     EXPECT_EQ(1u, run.exitCode);

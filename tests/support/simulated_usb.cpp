@@ -43,7 +43,46 @@ std::string ControlKeyOf(const std::string& path)
     return std::string(kDeviceClassesKey) + "##?#" + path.substr(4) + "\\#\\Control";
 }
 
+// Registers a device node of the USB class with its properties.
+void CreateDeviceNode(DevInfoList& list, SP_DEVINFO_DATA& data, const UsbDeviceSpec& spec)
+{
+    data.cbSize = sizeof data;
+    if (!SetupDiCreateDeviceInfoA(list.h, spec.instanceId.c_str(), &kUsbClassGuid, nullptr, nullptr, 0, &data))
+        Fail("SetupDiCreateDeviceInfoA " + spec.instanceId);
+    if (!SetupDiRegisterDeviceInfo(list.h, &data, 0, nullptr, nullptr, nullptr)) Fail("SetupDiRegisterDeviceInfo");
+    SetTextProperty(list.h, &data, SPDRP_SERVICE, spec.service);
+    SetTextProperty(list.h, &data, SPDRP_FRIENDLYNAME, spec.friendlyName);
+    SetTextProperty(list.h, &data, SPDRP_DEVICEDESC, spec.deviceDesc);
+    SetTextProperty(list.h, &data, SPDRP_MFG, spec.mfg);
+    SetTextProperty(list.h, &data, SPDRP_LOCATION_INFORMATION, spec.location);
+}
+
 }  // namespace
+
+void PlantRecordedDevice(const UsbDeviceSpec& spec, ULONGLONG ullFirstInstall, ULONGLONG ullLastArrival,
+                         ULONGLONG ullLastRemoval)
+{
+    RemoveSimulatedDevice(spec.instanceId);
+    DevInfoList list;
+    SP_DEVINFO_DATA data = {};
+    CreateDeviceNode(list, data, spec);
+    struct PropertyKey {
+        GUID fmtid;
+        ULONG pid;
+    };
+    using SetProperty = BOOL(WINAPI*)(HDEVINFO, PSP_DEVINFO_DATA, const PropertyKey*, ULONG, const BYTE*, DWORD, DWORD);
+    const auto pfnSet = reinterpret_cast<SetProperty>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("setupapi.dll"), "SetupDiSetDevicePropertyW")));
+    if (pfnSet == nullptr) Fail("GetProcAddress SetupDiSetDevicePropertyW");
+    const GUID kDates = {0x83DA6326, 0x97A6, 0x4088, {0x94, 0x53, 0xA1, 0x92, 0x3F, 0x57, 0x3B, 0x29}};
+    const ULONGLONG times[] = {ullFirstInstall, ullLastArrival, ullLastRemoval};
+    for (ULONG i = 0; i < 3; ++i) {
+        const PropertyKey key = {kDates, 101 + i};
+        if (times[i] != 0 && !pfnSet(list.h, &data, &key, 0x10 /* DEVPROP_TYPE_FILETIME */,
+                                     reinterpret_cast<const BYTE*>(&times[i]), sizeof times[i], 0))
+            Fail("SetupDiSetDevicePropertyW");
+    }
+}
 
 void RemoveSimulatedDevice(const std::string& instanceId)
 {
@@ -60,16 +99,7 @@ SimulatedUsbDevice::SimulatedUsbDevice(const UsbDeviceSpec& spec) : m_instanceId
 
     DevInfoList list;
     SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    if (!SetupDiCreateDeviceInfoA(list.h, spec.instanceId.c_str(), &kUsbClassGuid, nullptr, nullptr, 0, &data))
-        Fail("SetupDiCreateDeviceInfoA " + spec.instanceId);
-    if (!SetupDiRegisterDeviceInfo(list.h, &data, 0, nullptr, nullptr, nullptr)) Fail("SetupDiRegisterDeviceInfo");
-
-    SetTextProperty(list.h, &data, SPDRP_SERVICE, spec.service);
-    SetTextProperty(list.h, &data, SPDRP_FRIENDLYNAME, spec.friendlyName);
-    SetTextProperty(list.h, &data, SPDRP_DEVICEDESC, spec.deviceDesc);
-    SetTextProperty(list.h, &data, SPDRP_MFG, spec.mfg);
-    SetTextProperty(list.h, &data, SPDRP_LOCATION_INFORMATION, spec.location);
+    CreateDeviceNode(list, data, spec);
 
     SP_DEVICE_INTERFACE_DATA iface = {};
     iface.cbSize = sizeof iface;

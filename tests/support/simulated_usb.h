@@ -50,5 +50,12 @@ private:
     bool m_bKeep = false;
 };
 
+// A device node without an interface, as Windows keeps one of a device that
+// was attached once: listed, never present. Its first install, last arrival
+// and last removal (FILETIME ticks; 0 leaves one unset) are the device
+// properties Windows records them in.
+void PlantRecordedDevice(const UsbDeviceSpec& spec, ULONGLONG ullFirstInstall, ULONGLONG ullLastArrival,
+                         ULONGLONG ullLastRemoval);
+
 // Removes a device node left by an earlier run, if there is one.
 void RemoveSimulatedDevice(const std::string& instanceId);

@@ -10,11 +10,15 @@
 //   usb_side find
 //   usb_side close
 //   usb_side remove ID
+//   usb_side history ID SERVICE FRIENDLY DESC MFG INSTALLED ARRIVED REMOVED
 //   usb_side volume mount|insert|fixed LETTER LABEL SERIAL
 //   usb_side volume again|net|unmount LETTER
 //
 // insert makes the device present without a broadcast: a device that is
-// already in when Plugtrail starts. ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
+// already in when Plugtrail starts. history makes a device that Windows knows
+// from before and that is not present, with the times (UTC,
+// 2026-11-30T10:00:00Z; "" for none) of its first install, last arrival and
+// last removal. ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
 // property text ("") leaves that property unset. The device node stays in the
 // registry between runs, so a later unplug finds what plug made. volume makes
 // LETTER a removable drive (fixed: a fixed one) with the label and the serial
@@ -53,6 +57,7 @@ int Usage()
                  "       usb_side find\n"
                  "       usb_side close\n"
                  "       usb_side remove ID\n"
+                 "       usb_side history ID SERVICE FRIENDLY DESC MFG INSTALLED ARRIVED REMOVED\n"
                  "       usb_side volume mount|insert|fixed LETTER LABEL SERIAL\n"
                  "       usb_side volume again|net|unmount LETTER\n");
     return 2;
@@ -140,6 +145,29 @@ int Close()
     return 0;
 }
 
+// A UTC time as FILETIME ticks; 0 for an empty text.
+ULONGLONG FileTimeOf(const char* pszTime)
+{
+    SYSTEMTIME time = {};
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (pszTime[0] == '\0') return 0;
+    if (std::sscanf(pszTime, "%u-%u-%uT%u:%u:%uZ", &year, &month, &day, &hour, &minute, &second) != 6)
+        throw std::runtime_error(std::string("not a UTC time: ") + pszTime);
+    time = {static_cast<WORD>(year), static_cast<WORD>(month), 0, static_cast<WORD>(day), static_cast<WORD>(hour),
+            static_cast<WORD>(minute), static_cast<WORD>(second), 0};
+    FILETIME ft = {};
+    if (!SystemTimeToFileTime(&time, &ft)) throw std::runtime_error(std::string("not a UTC time: ") + pszTime);
+    return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+int History(char** argv)
+{
+    PlantRecordedDevice(UsbDeviceSpec{argv[0], argv[1], argv[2], argv[3], argv[4], ""}, FileTimeOf(argv[5]),
+                        FileTimeOf(argv[6]), FileTimeOf(argv[7]));
+    std::printf("recorded %s\n", argv[0]);
+    return 0;
+}
+
 int Volume(const std::string& action, char cLetter, const char* pszLabel, const char* pszSerial)
 {
     bool bDone = false;
@@ -167,6 +195,7 @@ int Run(int argc, char** argv)
     if (command == "send" && (argc == 3 || argc == 4)) return Send(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "find" && argc == 2) return Find();
     if (command == "close" && argc == 2) return Close();
+    if (command == "history" && argc == 10) return History(argv + 2);
     if (command == "volume" && (argc == 4 || argc == 6))
         return Volume(argv[2], argv[3][0], argc == 6 ? argv[4] : "", argc == 6 ? argv[5] : "");
     if (command == "remove" && argc == 3) {

@@ -34,6 +34,18 @@ TEST(ParseUsbIdentity, TakesVendorProductAndASerialWindowsDidNotMakeUp)
     EXPECT_EQ("0A0B|1234|", Parsed("USB\\VID_0A0B&PID_1234")) << "no instance part, no serial";
     EXPECT_EQ("||", Parsed(""));
     EXPECT_EQ("||", Parsed("USB"));
+    // Windows makes a serial up with '&' second; a serial of the device's
+    // own may hold one elsewhere.
+    EXPECT_EQ("0A0B|1234|AB&CD", Parsed("USB\\VID_0A0B&PID_1234\\AB&CD"));
+}
+
+TEST(IsRecordedUsbDevice, TakesUsbDevicesButNotTheirInterfacesNorRootHubs)
+{
+    EXPECT_TRUE(IsRecordedUsbDevice("USB\\VID_0781&PID_5567\\4C530001"));
+    EXPECT_TRUE(IsRecordedUsbDevice("usb\\vid_05e3&pid_0608\\5&1a2b3c4d&0&1"));
+    EXPECT_FALSE(IsRecordedUsbDevice("USB\\VID_046D&PID_C52B&MI_00\\7&2A8F4D1&0&0000"));
+    EXPECT_FALSE(IsRecordedUsbDevice("USB\\ROOT_HUB20\\4&1A2B3C&0"));
+    EXPECT_FALSE(IsRecordedUsbDevice("USBSTOR\\DISK&VEN_SANDISK\\4C530001&0"));
 }
 
 TEST(InstanceIdFromInterfacePath, TurnsTheInterfacePathBackIntoTheInstanceId)

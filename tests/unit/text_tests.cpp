@@ -120,6 +120,18 @@ TEST(EventStrings, TheConsoleUserIsDomainBackslashUserTheNameAloneOrNothing)
     EXPECT_EQ(std::string(4, 'G'), std::string(padded.guard, 4));
 }
 
+// Windows' record of a device's times, FILETIMEs, as the events give them.
+TEST(EventStrings, AFileTimeReadsAsUtcToTheSecond)
+{
+    char szTime[UTC_TIME_SIZE];
+    FormatUtcTime(szTime, UtcTimeFromFileTime(0));
+    EXPECT_STREQ("1601-01-01T00:00:00Z", szTime);
+    FormatUtcTime(szTime, UtcTimeFromFileTime(125962560009999999ull));  // a leap day's last tick
+    EXPECT_STREQ("2000-02-29T00:00:00Z", szTime);
+    FormatUtcTime(szTime, UtcTimeFromFileTime(134089704009990000ull));
+    EXPECT_STREQ("2025-11-30T10:00:00Z", szTime) << "cut to the second, not rounded";
+}
+
 TEST(EventStrings, TheRunIsItsStartInUtcToTheMillisecond)
 {
     char szRun[RUN_ID_SIZE];
