@@ -11,6 +11,7 @@
 //   usb_side close
 //   usb_side remove ID
 //   usb_side history ID SERVICE FRIENDLY DESC MFG INSTALLED ARRIVED REMOVED
+//   usb_side forget
 //   usb_side volume mount|insert|fixed LETTER LABEL SERIAL
 //   usb_side volume again|net|unmount LETTER
 //
@@ -18,7 +19,8 @@
 // already in when Plugtrail starts. history makes a device that Windows knows
 // from before and that is not present, with the times (UTC,
 // 2026-11-30T10:00:00Z; "" for none) of its first install, last arrival and
-// last removal. ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
+// last removal; forget removes Plugtrail's own key, HKLM\SOFTWARE\Plugtrail,
+// in the registry view of the program's build, as uninstalling does. ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
 // property text ("") leaves that property unset. The device node stays in the
 // registry between runs, so a later unplug finds what plug made. volume makes
 // LETTER a removable drive (fixed: a fixed one) with the label and the serial
@@ -41,6 +43,7 @@
 #include "support/device_broadcast.h"
 #include "support/plugtrail_window.h"
 #include "support/simulated_usb.h"
+#include "eventlog/run_state.h"
 #include "support/wine_drive.h"
 
 namespace {
@@ -58,6 +61,7 @@ int Usage()
                  "       usb_side close\n"
                  "       usb_side remove ID\n"
                  "       usb_side history ID SERVICE FRIENDLY DESC MFG INSTALLED ARRIVED REMOVED\n"
+                 "       usb_side forget\n"
                  "       usb_side volume mount|insert|fixed LETTER LABEL SERIAL\n"
                  "       usb_side volume again|net|unmount LETTER\n");
     return 2;
@@ -196,6 +200,7 @@ int Run(int argc, char** argv)
     if (command == "find" && argc == 2) return Find();
     if (command == "close" && argc == 2) return Close();
     if (command == "history" && argc == 10) return History(argv + 2);
+    if (command == "forget" && argc == 2) return RemoveRunState() == ERROR_SUCCESS ? 0 : 1;
     if (command == "volume" && (argc == 4 || argc == 6))
         return Volume(argv[2], argv[3][0], argc == 6 ? argv[4] : "", argc == 6 ? argv[5] : "");
     if (command == "remove" && argc == 3) {
