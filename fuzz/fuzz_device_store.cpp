@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (std::strchr(szInstanceId, '#') != nullptr) std::abort();
         UsbIdentity identity;
         ParseUsbIdentity(path.c_str(), identity);
-        if (std::strchr(identity.szSerial, '&') != nullptr || std::strlen(identity.szVendorId) % 4 != 0) std::abort();
+        if (IsMadeUpSerial(identity.szSerial) || std::strlen(identity.szVendorId) % 4 != 0) std::abort();
         switch (op % 4) {
         case 0:
         case 3: {

@@ -1,6 +1,8 @@
 #include "device/device_store.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "log/trace.h"
 #include "util/text.h"
@@ -99,8 +101,7 @@ int CDeviceInfoStore::Find(const char* pszPath, bool bSeededOnly) const
 
 bool CDeviceInfoStore::HoldsInstanceId(const char* pszInstanceId) const
 {
-    for (const DeviceRecord& record : m_records) {
-        if (record.szDevicePath[0] != '\0' && EqualsIgnoreAsciiCase(record.szInstanceId, pszInstanceId)) return true;
-    }
-    return false;
+    return std::any_of(std::begin(m_records), std::end(m_records), [&](const DeviceRecord& record) {
+        return record.szDevicePath[0] != '\0' && EqualsIgnoreAsciiCase(record.szInstanceId, pszInstanceId);
+    });
 }

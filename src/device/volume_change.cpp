@@ -2,6 +2,9 @@
 
 #include <dbt.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "device/device_report.h"
 #include "device/volume_info.h"
 #include "device/volume_table.h"
@@ -91,10 +94,8 @@ void OnVolumeInterfaceChange(const char* pszInterfacePath, bool bArrived)
 
 bool VolumesPending()
 {
-    for (const PendingVolume& pending : aPending) {
-        if (pending.szInterfacePath[0] != '\0') return true;
-    }
-    return false;
+    return std::any_of(std::begin(aPending), std::end(aPending),
+                       [](const PendingVolume& pending) { return pending.szInterfacePath[0] != '\0'; });
 }
 
 bool RetryPendingVolumes()

@@ -45,10 +45,10 @@ bool ReadLogTail(char (&tail)[LINE_END_TAIL_SIZE], size_t* pcbTail, DWORD* pdwEr
     }
     const DWORD cbFile = GetFileSize(file.get(), nullptr);
     if (cbFile == 0) return true;
-    const LONG cbBack = cbFile < LINE_END_TAIL_SIZE ? static_cast<LONG>(cbFile) : LINE_END_TAIL_SIZE;
+    const DWORD cbBack = cbFile < LINE_END_TAIL_SIZE ? cbFile : static_cast<DWORD>(LINE_END_TAIL_SIZE);
     DWORD cbRead = 0;
-    if (SetFilePointer(file.get(), -cbBack, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(file.get(), tail, static_cast<DWORD>(cbBack), &cbRead, nullptr)) {
+    if (SetFilePointer(file.get(), -static_cast<LONG>(cbBack), nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file.get(), tail, cbBack, &cbRead, nullptr)) {
         *pdwError = GetLastError();
         return false;
     }
