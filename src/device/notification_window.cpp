@@ -118,13 +118,15 @@ bool BeginMonitoring(HWND hwnd)
         return false;
     }
     RegisterForVolumes(hwnd);
-    if (pDeviceStore != nullptr) {
-        StartMonitoring(*pDeviceStore);
-    } else {
+    // Start-up makes the store before the window; without one, the run's
+    // start is all there is to report.
+    if (pDeviceStore == nullptr) {
         ReportRunStarted(0);
+    } else {
+        StartMonitoring(*pDeviceStore);
+        ReportVolumesPresentAtStart();
+        ReportDevicesKnownBefore(*pDeviceStore);
     }
-    ReportVolumesPresentAtStart();
-    if (pDeviceStore != nullptr) ReportDevicesKnownBefore(*pDeviceStore);
     bMonitoring = true;
     // An earlier run's loss line may wait for the log.
     RetryLaterIfLinesWait(hwnd);

@@ -52,11 +52,31 @@ HWND FindPlugtrailWindow()
     return ProbeHandles();
 }
 
+namespace {
+
+// A window takes device events once its run monitors: a debug run shows it
+// then, and a service reports RUNNING then.
+bool IsMonitoring(HWND hwnd)
+{
+    if (IsWindowVisible(hwnd)) return true;
+    SERVICE_STATUS status = {};
+    SC_HANDLE hScm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE hService = hScm != nullptr ? OpenServiceA(hScm, "Plugtrail", SERVICE_QUERY_STATUS) : nullptr;
+    const bool bRunning = hService != nullptr && QueryServiceStatus(hService, &status) &&
+                          status.dwCurrentState == SERVICE_RUNNING;
+    if (hService != nullptr) CloseServiceHandle(hService);
+    if (hScm != nullptr) CloseServiceHandle(hScm);
+    return bRunning;
+}
+
+}  // namespace
+
 HWND WaitForPlugtrailWindow(DWORD dwMs)
 {
     const DWORD dwStart = GetTickCount();
     for (;;) {
-        if (HWND hwnd = FindPlugtrailWindow()) return hwnd;
+        const HWND hwnd = FindPlugtrailWindow();
+        if (hwnd != nullptr && IsMonitoring(hwnd)) return hwnd;
         if (GetTickCount() - dwStart >= dwMs) return nullptr;
         Sleep(100);
     }

@@ -16,6 +16,7 @@ bool IsPlugtrailWindow(HWND hwnd);
 // probed one by one (a window handle is usable from any desktop).
 HWND FindPlugtrailWindow();
 
-// FindPlugtrailWindow, asked again every 100 ms until it finds the window or
-// dwMs have passed.
+// FindPlugtrailWindow, asked again every 100 ms until it finds the window
+// monitoring (shown, or its service running: until then it ignores device
+// events) or dwMs have passed.
 HWND WaitForPlugtrailWindow(DWORD dwMs);
