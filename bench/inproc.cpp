@@ -202,12 +202,12 @@ int main(int argc, char** argv)
     std::vector<double> volumeArrival, volumeCalls;
     constexpr char kLetter = 'V';
     if (DefineDrive(kLetter, DRIVE_REMOVABLE, "BENCH", "4C530001")) {
-        const DWORD dwMask = 1UL << (kLetter - 'A');
+        const char szLetters[] = {kLetter, '\0'};
         for (int i = 0; i < rounds; ++i) {
             for (int k = 0; k < 2; ++k) {
                 const double t = Now();
                 if ((i + k) % 2 == 0) {
-                    OnVolumeBroadcast(dwMask, 0, true);
+                    OnVolumeBroadcast(szLetters, 0, true);
                     volumeArrival.push_back(Now() - t);
                 } else {
                     char szLabel[MAX_PATH + 1], szFileSystem[MAX_PATH + 1];
@@ -219,7 +219,7 @@ int main(int argc, char** argv)
                     volumeCalls.push_back(Now() - t);
                 }
             }
-            OnVolumeBroadcast(dwMask, 0, false);
+            OnVolumeBroadcast(szLetters, 0, false);
         }
         RemoveDrive(kLetter);
     }

@@ -47,7 +47,9 @@ void ForwardArrivalOrRemoval(DEV_BROADCAST_HDR* pHdr, bool bArrived)
     if (pHdr->dbch_devicetype == DBT_DEVTYP_VOLUME) {
         if (!RecordHolds(pHdr, sizeof(DEV_BROADCAST_VOLUME))) return;
         const auto* pVolume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(pHdr);
-        OnVolumeBroadcast(pVolume->dbcv_unitmask, pVolume->dbcv_flags, bArrived);
+        char szLetters[DRIVE_LETTERS_SIZE];
+        DriveMaskToLetters(pVolume->dbcv_unitmask, szLetters);
+        OnVolumeBroadcast(szLetters, pVolume->dbcv_flags, bArrived);
         return;
     }
     if (pHdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;

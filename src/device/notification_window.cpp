@@ -124,7 +124,9 @@ bool BeginMonitoring(HWND hwnd)
         ReportRunStarted(0);
     } else {
         StartMonitoring(*pDeviceStore);
-        ReportVolumesPresentAtStart();
+        char szLetters[DRIVE_LETTERS_SIZE];
+        DriveMaskToLetters(GetLogicalDrives(), szLetters);
+        ReportVolumesPresentAtStart(szLetters);
         ReportDevicesKnownBefore(*pDeviceStore);
     }
     bMonitoring = true;

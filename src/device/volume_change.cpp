@@ -54,19 +54,17 @@ void Forget(const char* pszInterfacePath)
 
 }  // namespace
 
-void OnVolumeBroadcast(DWORD dwUnitMask, WORD wFlags, bool bArrived)
+void OnVolumeBroadcast(const char* pszLetters, WORD wFlags, bool bArrived)
 {
     if (wFlags & DBTF_NET) {
-        Trace(1, "network volume %08lX: not reported", dwUnitMask);
+        Trace(1, "network volume %s: not reported", pszLetters);
         return;
     }
-    for (int i = 0; i < static_cast<int>(VOLUME_LETTERS); ++i) {
-        if ((dwUnitMask & (1UL << i)) == 0) continue;
-        const char cLetter = static_cast<char>('A' + i);
+    for (const char* p = pszLetters; *p != '\0'; ++p) {
         if (bArrived) {
-            Arrive(cLetter, nullptr, (wFlags & DBTF_MEDIA) != 0, VolumeEvent::Mounted);
+            Arrive(*p, nullptr, (wFlags & DBTF_MEDIA) != 0, VolumeEvent::Mounted);
         } else {
-            Leave(cLetter);
+            Leave(*p);
         }
     }
 }
@@ -113,10 +111,7 @@ bool RetryPendingVolumes()
     return VolumesPending();
 }
 
-void ReportVolumesPresentAtStart()
+void ReportVolumesPresentAtStart(const char* pszLetters)
 {
-    const DWORD dwDrives = GetLogicalDrives();
-    for (int i = 0; i < static_cast<int>(VOLUME_LETTERS); ++i) {
-        if (dwDrives & (1UL << i)) Arrive(static_cast<char>('A' + i), nullptr, false, VolumeEvent::PresentAtStart);
-    }
+    for (const char* p = pszLetters; *p != '\0'; ++p) Arrive(*p, nullptr, false, VolumeEvent::PresentAtStart);
 }

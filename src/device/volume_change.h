@@ -6,9 +6,10 @@
 
 #include <windows.h>
 
-// A DEV_BROADCAST_VOLUME's arrival or removal: each bit of dwUnitMask is one
-// letter, bit 0 A. Network drives are left out; a new medium is a new volume.
-void OnVolumeBroadcast(DWORD dwUnitMask, WORD wFlags, bool bArrived);
+// A DEV_BROADCAST_VOLUME's arrival or removal, for the drive letters of its
+// unit mask ("EF"). Network drives are left out; a new medium is a new
+// volume.
+void OnVolumeBroadcast(const char* pszLetters, WORD wFlags, bool bArrived);
 
 // The arrival or removal of a volume interface, by its path.
 void OnVolumeInterfaceChange(const char* pszInterfacePath, bool bArrived);
@@ -19,6 +20,6 @@ bool VolumesPending();
 // Looks for their letters again; true while some still wait.
 bool RetryPendingVolumes();
 
-// Records the volumes mounted when monitoring starts, each with event 106,
-// so that their removal has its facts.
-void ReportVolumesPresentAtStart();
+// Records the volumes of the drive letters mounted when monitoring starts,
+// each with event 106, so that their removal has its facts.
+void ReportVolumesPresentAtStart(const char* pszLetters);
