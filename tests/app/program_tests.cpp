@@ -34,7 +34,7 @@ RunResult RunPlugtrail(const std::string& args)
 {
     MessageBoxWatcher watcher;
     ChildProcess child(kExe, args);
-    EXPECT_TRUE(child.Started()) << args;
+    EXPECT_TRUE(child.Started()) << args << ": error " << child.Error();
     const DWORD code = child.Wait(60000);
     return RunResult{code, watcher.Stop()};
 }

@@ -34,7 +34,7 @@ DWORD RunTool(const std::string& exe, const std::string& args)
 {
     ChildProcess child(exe, args);
     if (!child.Started()) {
-        ADD_FAILURE() << exe << " " << args << " not started, error " << GetLastError();
+        ADD_FAILURE() << exe << " " << args << " not started, error " << child.Error();
         return 0xFFFFFFFF;
     }
     return child.Wait(kRunMs);

@@ -1,5 +1,6 @@
 #include "support/processes.h"
 
+#include <cstdio>
 #include <vector>
 
 std::string ExeDirectory()
@@ -19,8 +20,20 @@ ChildProcess::ChildProcess(const std::string& exeName, const std::string& args)
     cmdLine.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    if (!CreateProcessA(exe.c_str(), cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi))
+    // Under Wine a start failed once in CI (x64, a fresh prefix): the new
+    // process ended before its start-up was done, so CreateProcessA failed.
+    // Try once more and say so, with the error; failing twice fails the test.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (CreateProcessA(exe.c_str(), cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi)) {
+            m_dwError = ERROR_SUCCESS;
+            return;
+        }
+        m_dwError = GetLastError();
         m_pi = PROCESS_INFORMATION{};
+        fprintf(stderr, "CreateProcessA(%s) failed, error %lu%s\n", cmd.c_str(), m_dwError,
+                attempt == 0 ? "; trying once more" : "");
+        if (attempt == 0) Sleep(500);
+    }
 }
 
 ChildProcess::~ChildProcess()

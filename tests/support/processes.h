@@ -18,12 +18,15 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return m_pi.hProcess != nullptr; }
+    // CreateProcessA's error when the process could not be started.
+    DWORD Error() const { return m_dwError; }
     // Exit code, or STILL_ACTIVE (259) when it has not ended within the time.
     DWORD Wait(DWORD dwMs);
     HANDLE Handle() const { return m_pi.hProcess; }
 
 private:
     PROCESS_INFORMATION m_pi{};
+    DWORD m_dwError = ERROR_SUCCESS;
 };
 
 // Holds pszPath open without sharing for dwMs in another process; returns
