@@ -5,19 +5,13 @@
 #include "device/device_info.h"
 #include "device/volume_info.h"
 #include "support/simulated_usb.h"
-#include "util/text.h"
 
 namespace {
 
 struct Lookup {
     bool found = false;
     std::string path;  // the caller's path as the lookup left it
-    char service[DEVINFO_TEXT_SIZE] = "";
-    char typeName[DEVINFO_TYPENAME_SIZE] = "";
-    char friendlyName[DEVINFO_TEXT_SIZE] = "";
-    char deviceDesc[DEVINFO_TEXT_SIZE] = "";
-    char mfg[DEVINFO_TEXT_SIZE] = "";
-    char instanceId[DEVICE_ID_SIZE] = "";
+    DeviceFields fields = {};
     std::string report;  // what the lookup printed
 };
 
@@ -27,17 +21,10 @@ Lookup LookUp(const std::string& path, const GUID& classGuid = kUsbDeviceInterfa
     char buffer[DEVINFO_TEXT_SIZE + 64] = "";
     path.copy(buffer, sizeof buffer - 1);
     ::testing::internal::CaptureStdout();
-    DeviceFields fields = {};
-    r.found = GetDeviceInfo(&classGuid, buffer, fields);
+    r.found = GetDeviceInfo(&classGuid, buffer, r.fields);
     fflush(stdout);
     r.report = ::testing::internal::GetCapturedStdout();
     r.path = buffer;
-    CopyText(r.service, fields.szService);
-    CopyText(r.typeName, fields.szTypeName);
-    CopyText(r.friendlyName, fields.szFriendlyName);
-    CopyText(r.deviceDesc, fields.szDeviceDesc);
-    CopyText(r.mfg, fields.szMfg);
-    CopyText(r.instanceId, fields.szInstanceId);
     return r;
 }
 
@@ -65,12 +52,13 @@ TEST(GetDeviceInfo, ReadsAStorageStickFoundByAMixedCasePath)
     const std::string mixed = "\\\\?\\USB#Vid_0781&Pid_5567#4c530001#{A5DCBF10-6530-11d2-901F-00C04FB951ED}";
     const Lookup r = LookUp(mixed);
     ASSERT_TRUE(r.found);
-    EXPECT_STREQ("USBSTOR", r.service);
-    EXPECT_STREQ("USB storage", r.typeName);
-    EXPECT_STREQ("SanDisk Cruzer Blade", r.friendlyName) << "a friendly name wins over the location";
-    EXPECT_STREQ("USB\\VID_0781&PID_5567\\4C530001", r.instanceId) << "the device's own, not the lower-cased path";
-    EXPECT_STREQ("USB Mass Storage Device", r.deviceDesc);
-    EXPECT_STREQ("Compatible USB storage device", r.mfg);
+    EXPECT_STREQ("USBSTOR", r.fields.szService);
+    EXPECT_STREQ("USB storage", r.fields.szTypeName);
+    EXPECT_STREQ("SanDisk Cruzer Blade", r.fields.szFriendlyName) << "a friendly name wins over the location";
+    EXPECT_STREQ("USB\\VID_0781&PID_5567\\4C530001", r.fields.szInstanceId)
+        << "the device's own, not the lower-cased path";
+    EXPECT_STREQ("USB Mass Storage Device", r.fields.szDeviceDesc);
+    EXPECT_STREQ("Compatible USB storage device", r.fields.szMfg);
     EXPECT_EQ(stick.InterfacePath(), r.path) << "the caller's path is lower-cased in place";
 }
 
@@ -86,25 +74,26 @@ TEST(GetDeviceInfo, MapsServicesToTypeLabelsCaseSensitively)
 
     Lookup r = LookUp(hub.BroadcastPath());
     ASSERT_TRUE(r.found);
-    EXPECT_STREQ("USB hub", r.typeName);
-    EXPECT_STREQ("Port_#0002.Hub_#0001", r.friendlyName) << "the location stands in for a missing friendly name";
+    EXPECT_STREQ("USB hub", r.fields.szTypeName);
+    EXPECT_STREQ("Port_#0002.Hub_#0001", r.fields.szFriendlyName)
+        << "the location stands in for a missing friendly name";
 
     r = LookUp(reader.BroadcastPath());
-    EXPECT_STREQ("USB smartcard", r.typeName);
-    EXPECT_STREQ("", r.friendlyName) << "neither friendly name nor location";
+    EXPECT_STREQ("USB smartcard", r.fields.szTypeName);
+    EXPECT_STREQ("", r.fields.szFriendlyName) << "neither friendly name nor location";
 
     r = LookUp(vendor.BroadcastPath());
-    EXPECT_STREQ("WinUSB", r.typeName) << "a service without a label keeps its own name";
+    EXPECT_STREQ("WinUSB", r.fields.szTypeName) << "a service without a label keeps its own name";
 
     r = LookUp(lower.BroadcastPath());
-    EXPECT_STREQ("usbstor", r.typeName);
+    EXPECT_STREQ("usbstor", r.fields.szTypeName);
 
     r = LookUp(bare.BroadcastPath());
     ASSERT_TRUE(r.found) << "found even with no properties at all";
-    EXPECT_STREQ("", r.service);
-    EXPECT_STREQ("", r.typeName);
-    EXPECT_STREQ("", r.deviceDesc);
-    EXPECT_STREQ("", r.mfg);
+    EXPECT_STREQ("", r.fields.szService);
+    EXPECT_STREQ("", r.fields.szTypeName);
+    EXPECT_STREQ("", r.fields.szDeviceDesc);
+    EXPECT_STREQ("", r.fields.szMfg);
 }
 
 TEST(GetDeviceInfo, CutsLongValuesToTheirOutputs)
@@ -116,10 +105,10 @@ TEST(GetDeviceInfo, CutsLongValuesToTheirOutputs)
 
     const Lookup r = LookUp(d.BroadcastPath());
     ASSERT_TRUE(r.found);
-    EXPECT_EQ(std::string(DEVINFO_TEXT_SIZE - 1, 'L'), r.friendlyName);
-    EXPECT_EQ(std::string(DEVINFO_TEXT_SIZE - 1, 'L'), r.mfg);
-    EXPECT_EQ(longService, r.service);
-    EXPECT_EQ(std::string(DEVINFO_TYPENAME_SIZE - 1, 'S'), r.typeName);
+    EXPECT_EQ(std::string(DEVINFO_TEXT_SIZE - 1, 'L'), r.fields.szFriendlyName);
+    EXPECT_EQ(std::string(DEVINFO_TEXT_SIZE - 1, 'L'), r.fields.szMfg);
+    EXPECT_EQ(longService, r.fields.szService);
+    EXPECT_EQ(std::string(DEVINFO_TYPENAME_SIZE - 1, 'S'), r.fields.szTypeName);
 }
 
 TEST(GetDeviceInfo, MissesADeviceThatIsNotPresent)
@@ -130,11 +119,11 @@ TEST(GetDeviceInfo, MissesADeviceThatIsNotPresent)
 
     const Lookup r = LookUp(gone.BroadcastPath());
     EXPECT_FALSE(r.found);
-    EXPECT_STREQ("", r.service);
-    EXPECT_STREQ("", r.typeName);
-    EXPECT_STREQ("", r.friendlyName);
-    EXPECT_STREQ("", r.deviceDesc);
-    EXPECT_STREQ("", r.mfg);
+    EXPECT_STREQ("", r.fields.szService);
+    EXPECT_STREQ("", r.fields.szTypeName);
+    EXPECT_STREQ("", r.fields.szFriendlyName);
+    EXPECT_STREQ("", r.fields.szDeviceDesc);
+    EXPECT_STREQ("", r.fields.szMfg);
     // Every present interface was looked at and reported.
     EXPECT_EQ(1u, CountOf(r.report, "Device Number 0  hDevInfo="));
     EXPECT_EQ(0u, CountOf(r.report, "Device Number 1 "));
