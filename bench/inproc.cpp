@@ -195,19 +195,18 @@ int main(int argc, char** argv)
     }
     // Every removal saved its sequence number.
     const bool bSaved = LoadPreviousRun().dwLastSequence == static_cast<DWORD>(rounds);
-    // A volume's arrival as a broadcast brings it (its facts read, the try
-    // for its USB device, the table, event 104), beside the two calls that
-    // read what it reports, bare; the two take turns at going first, and a
-    // removal between arrivals frees the letter.
+    // A volume's arrival as the volume thread handles it (its facts read, the
+    // try for its USB device, the table, event 104), beside the two calls
+    // that read what it reports, bare; the two take turns at going first, and
+    // a removal between arrivals frees the letter.
     std::vector<double> volumeArrival, volumeCalls;
     constexpr char kLetter = 'V';
     if (DefineDrive(kLetter, DRIVE_REMOVABLE, "BENCH", "4C530001")) {
-        const char szLetters[] = {kLetter, '\0'};
         for (int i = 0; i < rounds; ++i) {
             for (int k = 0; k < 2; ++k) {
                 const double t = Now();
                 if ((i + k) % 2 == 0) {
-                    OnVolumeBroadcast(szLetters, 0, true);
+                    HandleVolumeChange({VolumeChange::Arrived, kLetter, false, ""});
                     volumeArrival.push_back(Now() - t);
                 } else {
                     char szLabel[MAX_PATH + 1], szFileSystem[MAX_PATH + 1];
@@ -219,7 +218,7 @@ int main(int argc, char** argv)
                     volumeCalls.push_back(Now() - t);
                 }
             }
-            OnVolumeBroadcast(szLetters, 0, false);
+            HandleVolumeChange({VolumeChange::Removed, kLetter, false, ""});
         }
         RemoveDrive(kLetter);
     }

@@ -28,10 +28,6 @@ constexpr size_t WINDOW_MESSAGE_SIZE = 1024;
 // often; without waiting lines there is no timer.
 constexpr UINT_PTR LOG_RETRY_TIMER_ID = 1;
 constexpr UINT LOG_RETRY_MS = 1000;
-// While volume interfaces wait for their letters, they are looked at again
-// this often.
-constexpr UINT_PTR VOLUME_RETRY_TIMER_ID = 2;
-constexpr UINT VOLUME_RETRY_MS = 500;
 
 // Outlives the call: the error paths format into it. Explicitly in .bss, as
 // the toolchain would otherwise store its zeros in the executable.
@@ -42,7 +38,6 @@ char szErrorText[ERROR_TEXT_SIZE] __attribute__((section(".bss")));
 // would start its second anew.
 bool bMonitoring = false;
 bool bRetryArmed = false;
-bool bVolumeRetryArmed = false;
 
 void ShowLastError(const char* pszFormat)
 {
@@ -82,12 +77,6 @@ bool RegisterForInterfaces(HWND hwnd, const GUID& classGuid)
     return pfnRegisterDeviceNotificationA(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
 }
 
-void LookAgainIfVolumesWait(HWND hwnd)
-{
-    if (bVolumeRetryArmed || !VolumesPending()) return;
-    bVolumeRetryArmed = SetTimer(hwnd, VOLUME_RETRY_TIMER_ID, VOLUME_RETRY_MS, nullptr) != 0;
-}
-
 // Volume broadcasts reach every top-level window, but a service in session 0
 // cannot count on them: the volume interfaces tell it as well. Without them
 // the broadcasts still serve, so a refusal is only traced.
@@ -102,8 +91,10 @@ void RegisterForVolumes(HWND hwnd)
 // Registers the window for device notifications, notes the devices already
 // in, so that their removal is logged, and reports the start of monitoring.
 // Seeding after the registration and before the next message leaves no
-// moment in which an arrival goes unseen. False when the registration is
-// refused: the run is then on record, with the reason it cannot monitor.
+// moment in which an arrival goes unseen. The volumes mounted now are read on
+// the volume thread, after the start is reported. False when the
+// registration is refused: the run is then on record, with the reason it
+// cannot monitor.
 bool BeginMonitoring(HWND hwnd)
 {
     if (bMonitoring) return true;
@@ -126,7 +117,7 @@ bool BeginMonitoring(HWND hwnd)
         StartMonitoring(*pDeviceStore);
         char szLetters[DRIVE_LETTERS_SIZE];
         DriveMaskToLetters(GetLogicalDrives(), szLetters);
-        ReportVolumesPresentAtStart(szLetters);
+        StartVolumeWork(szLetters);
         ReportDevicesKnownBefore(*pDeviceStore);
     }
     bMonitoring = true;
@@ -193,12 +184,16 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         // ends the run.
         if (!bDebugMode && !theService.StopRequested()) return 0;
         // Run's loop ends only after this thread is done with the window:
-        // no device event is handled once the end of the run has begun.
+        // no device event is handled once the end of the run has begun, and
+        // the volume thread reports nothing after it.
+        EndVolumeWork();
         DestroyWindow(hwnd);
         PostThreadMessageA(theService.dwThreadId, WM_QUIT, 0, 0);
         return 0;
     case WM_BEGIN_MONITORING:
-        return BeginMonitoring(hwnd) ? 1 : 0;
+        // A service that gave up waiting for the answer has ended its run.
+        if (theService.TakeStart()) theService.AnswerStart(BeginMonitoring(hwnd));
+        return 0;
     case WM_DEVICECHANGE:
         if (!bMonitoring) {
             Trace(1, "WM_DEVICECHANGE before monitoring began: ignored");
@@ -206,16 +201,11 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         }
         OnDeviceChange(wParam, lParam);
         RetryLaterIfLinesWait(hwnd);
-        LookAgainIfVolumesWait(hwnd);
         break;
     case WM_TIMER:
         if (wParam == LOG_RETRY_TIMER_ID && theDeviceLog.FlushBacklog()) {
             KillTimer(hwnd, LOG_RETRY_TIMER_ID);
             bRetryArmed = false;
-        }
-        if (wParam == VOLUME_RETRY_TIMER_ID && !RetryPendingVolumes()) {
-            KillTimer(hwnd, VOLUME_RETRY_TIMER_ID);
-            bVolumeRetryArmed = false;
         }
         break;
     default:

@@ -5,6 +5,7 @@
 #include "eventlog/event_log.h"
 #include "eventlog/run.h"
 #include "log/trace.h"
+#include "service/service_status.h"
 #include "util/text.h"
 
 CService theService;
@@ -15,17 +16,36 @@ namespace {
 // Device log lines still waiting for the file get this long to be written
 // before the service reports itself stopped. At shutdown Windows allows a
 // service about 20 s (XP) and, after preshutdown, 10 s (Windows 10 1703 on;
-// three minutes before): the drain and the events after it fit either.
+// three minutes before): the window's close, the drain and the events after
+// it fit either.
 constexpr DWORD STOP_DRAIN_MS = 5000;
 constexpr DWORD STOP_DRAIN_WAIT_HINT_MS = 2000;
-// The first STOP_PENDING covers the whole drain, so that whoever waits for
-// the stop paces its polling by it.
-constexpr DWORD STOP_WAIT_HINT_MS = STOP_DRAIN_MS + STOP_DRAIN_WAIT_HINT_MS;
+// The first STOP_PENDING covers the whole end, so that whoever waits for the
+// stop paces its polling by it.
+constexpr DWORD STOP_WAIT_HINT_MS = WINDOW_CLOSE_MS + STOP_DRAIN_MS + STOP_DRAIN_WAIT_HINT_MS;
+// How long the start waits for the window to begin monitoring, twice at
+// most: once for its answer, and once more if the window was already
+// beginning when the first wait ran out. Its work touches no medium, so only
+// a window thread that something else holds takes that long.
+constexpr DWORD WINDOW_START_MS = 15000;
+constexpr DWORD START_WAIT_HINT_MS = WINDOW_START_MS + 5000;
 constexpr size_t LOG_EVENT_TEXT_SIZE = 512;
+
+// The start's handshake: the service asks, the window takes the request
+// and answers it, unless the service has given up waiting first.
+constexpr LONG START_ASKED = 1;
+constexpr LONG START_TAKEN = 2;
+constexpr LONG START_MONITORING = 3;
+constexpr LONG START_REFUSED = 4;
+constexpr LONG START_ABANDONED = 5;
 
 // Vista's control codes; the headers define them only for Vista builds.
 constexpr DWORD CONTROL_PRESHUTDOWN = 0x0000000F;
 constexpr DWORD ACCEPT_PRESHUTDOWN = 0x00000100;
+
+static_assert(SERVICE_STATE_STOPPED == SERVICE_STOPPED && SERVICE_STATE_START_PENDING == SERVICE_START_PENDING &&
+                  SERVICE_STATE_STOP_PENDING == SERVICE_STOP_PENDING && SERVICE_STATE_RUNNING == SERVICE_RUNNING,
+              "the order of states speaks the SCM's numbers");
 
 bool IsEndingControl(DWORD dwControl)
 {
@@ -43,9 +63,7 @@ DWORD RunControls()
 
 void ReportStopProgress()
 {
-    ++theService.status.dwCheckPoint;
-    theService.status.dwWaitHint = STOP_DRAIN_WAIT_HINT_MS;
-    theService.SetStatus(SERVICE_STOP_PENDING);
+    theService.SetStatus(SERVICE_STOP_PENDING, STOP_DRAIN_WAIT_HINT_MS);
 }
 
 }  // namespace
@@ -60,7 +78,10 @@ CService::CService()
       hwnd(nullptr),
       lEndingControl(0),
       dwFailureExitCode(0),
-      dwRunControls(SERVICE_ACCEPT_STOP)
+      dwRunControls(SERVICE_ACCEPT_STOP),
+      m_dwReportedState(SERVICE_STATE_NONE),
+      m_lStart(0),
+      m_hStartAnswered(nullptr)
 {
 }
 
@@ -79,6 +100,8 @@ void CService::Init(const char* pszServiceName, const char* pszDisplayName)
     status.dwCheckPoint = 0;
     status.dwWaitHint = 0;
     dwRunControls = RunControls();
+    CLocked locked(m_statusLock);
+    m_dwReportedState = SERVICE_STATE_NONE;
 }
 
 void CService::LogEvent(const char* pszFormat, ...)
@@ -116,10 +139,7 @@ void CService::ServiceMain()
         LogEvent("RegisterServiceCtrlHandler failed");
         return;
     }
-    SetStatus(SERVICE_START_PENDING);
-    status.dwWin32ExitCode = 0;
-    status.dwCheckPoint = 0;
-    status.dwWaitHint = 0;
+    SetStatus(SERVICE_START_PENDING, START_WAIT_HINT_MS);
     // The run begins once the dispatcher has connected: a process that it
     // refuses, or that finds another run going, touches nothing.
     if (!BeginRun().bBegun) {
@@ -129,9 +149,14 @@ void CService::ServiceMain()
         StopWithFailure(EVENT_SERVICE_ERROR);
         return;
     }
-    if (SendMessageA(hwnd, WM_BEGIN_MONITORING, 0, 0) == 0) {
+    const StartAnswer answer = AskWindowToBegin();
+    if (answer != StartAnswer::Monitoring) {
+        if (answer == StartAnswer::None)
+            LogEvent("The notification window did not begin monitoring within %lu seconds: the service stops, and "
+                     "its recovery starts it again later",
+                     WINDOW_START_MS / 1000);
         EndRun(RunEnd::StartFailed, STOP_DRAIN_MS, ReportStopProgress);
-        StopWithFailure(EVENT_NOTIFICATIONS_FAILED);
+        StopWithFailure(answer == StartAnswer::Refused ? EVENT_NOTIFICATIONS_FAILED : EVENT_SERVICE_ERROR);
         return;
     }
     Trace(3, "calling Run now");
@@ -140,27 +165,79 @@ void CService::ServiceMain()
     // The window has handled its last message: no device event can come now.
     EndRun(StopControl() == SERVICE_CONTROL_STOP ? RunEnd::StopRequested : RunEnd::SystemShutdown, STOP_DRAIN_MS,
            ReportStopProgress);
-    status.dwCheckPoint = 0;
-    status.dwWaitHint = 0;
     SetStatus(SERVICE_STOPPED);
+}
+
+CService::StartAnswer CService::AskWindowToBegin()
+{
+    if (m_hStartAnswered == nullptr) m_hStartAnswered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_hStartAnswered == nullptr) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("CreateEventA", "start", dwError);
+        return StartAnswer::None;
+    }
+    ResetEvent(m_hStartAnswered);
+    InterlockedExchange(&m_lStart, START_ASKED);
+    if (!PostMessageA(hwnd, WM_BEGIN_MONITORING, 0, 0)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("PostMessageA", "WM_BEGIN_MONITORING", dwError);
+        return StartAnswer::None;
+    }
+    if (WaitForSingleObject(m_hStartAnswered, WINDOW_START_MS) != WAIT_OBJECT_0) {
+        // Too late for a window that has not taken the request; one that is
+        // beginning gets one more wait.
+        if (InterlockedCompareExchange(&m_lStart, START_ABANDONED, START_ASKED) == START_ASKED)
+            return StartAnswer::None;
+        SetStatus(SERVICE_START_PENDING, START_WAIT_HINT_MS);
+        WaitForSingleObject(m_hStartAnswered, WINDOW_START_MS);
+    }
+    switch (InterlockedCompareExchange(&m_lStart, 0, 0)) {
+    case START_MONITORING:
+        return StartAnswer::Monitoring;
+    case START_REFUSED:
+        return StartAnswer::Refused;
+    default:
+        return StartAnswer::None;
+    }
+}
+
+bool CService::TakeStart()
+{
+    return InterlockedCompareExchange(&m_lStart, START_TAKEN, START_ASKED) == START_ASKED;
+}
+
+void CService::AnswerStart(bool bMonitoring)
+{
+    InterlockedExchange(&m_lStart, bMonitoring ? START_MONITORING : START_REFUSED);
+    if (m_hStartAnswered != nullptr) SetEvent(m_hStartAnswered);
 }
 
 void CService::StopWithFailure(DWORD dwCode)
 {
-    dwFailureExitCode = dwCode;
-    status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-    status.dwServiceSpecificExitCode = dwCode;
-    status.dwCheckPoint = 0;
-    status.dwWaitHint = 0;
+    {
+        CLocked locked(m_statusLock);
+        dwFailureExitCode = dwCode;
+        status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        status.dwServiceSpecificExitCode = dwCode;
+    }
     SetStatus(SERVICE_STOPPED);
 }
 
-void CService::SetStatus(DWORD dwState)
+void CService::SetStatus(DWORD dwState, DWORD dwWaitHint)
 {
+    CLocked locked(m_statusLock);
+    if (!StatusMayFollow(m_dwReportedState, dwState)) {
+        Trace(1, "state %lu not reported after %lu", dwState, m_dwReportedState);
+        return;
+    }
+    status.dwCheckPoint = NextCheckPoint(m_dwReportedState, status.dwCheckPoint, dwState);
+    status.dwWaitHint = status.dwCheckPoint != 0 ? dwWaitHint : 0;
     // No control while starting: until Run reports RUNNING there is no
     // message queue that a stop could reach.
     status.dwControlsAccepted = dwState == SERVICE_START_PENDING ? 0 : dwRunControls;
     status.dwCurrentState = dwState;
+    m_dwReportedState = dwState;
+    // Under the lock: the SCM hears the states in the order they were decided.
     pfnSetServiceStatus(hServiceStatus, &status);
 }
 
@@ -201,11 +278,8 @@ void CService::Handler(DWORD dwControl)
     Trace(1, dwControl == SERVICE_CONTROL_STOP       ? "SERVICE_CONTROL_STOP"
              : dwControl == SERVICE_CONTROL_SHUTDOWN ? "SERVICE_CONTROL_SHUTDOWN"
                                                      : "SERVICE_CONTROL_PRESHUTDOWN");
-    if (InterlockedCompareExchange(&lEndingControl, static_cast<LONG>(dwControl), 0) == 0) {
-        status.dwCheckPoint = 1;
-        status.dwWaitHint = STOP_WAIT_HINT_MS;
-    }
-    SetStatus(SERVICE_STOP_PENDING);
+    InterlockedCompareExchange(&lEndingControl, static_cast<LONG>(dwControl), 0);
+    SetStatus(SERVICE_STOP_PENDING, STOP_WAIT_HINT_MS);
     // The window ends the run: its thread posts Run's WM_QUIT once it has
     // handled the messages before this one, so no device event is still being
     // handled when the drain starts. Only a window that is gone already

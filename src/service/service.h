@@ -6,14 +6,20 @@
 
 #include <cstddef>
 
+#include "util/critical_section.h"
 #include "util/printf_format.h"
 
 constexpr size_t SERVICE_NAME_SIZE = 256;
 
-// Sent by the service's run, once it has begun, to the notification window:
-// register for device notifications and report the start of monitoring.
-// The answer is 1, or 0 when the registration is refused.
+// Posted by the service's run, once it has begun, to the notification
+// window: register for device notifications and report the start of
+// monitoring. The window answers through TakeStart and AnswerStart.
 constexpr UINT WM_BEGIN_MONITORING = WM_APP + 1;
+
+// How long the window may take to close at the end of a run: the volume
+// thread's last reports. A medium that holds that thread longer is given up,
+// so that a stop ends within the wait hint the service reports.
+constexpr DWORD WINDOW_CLOSE_MS = 2000;
 
 class CService {
 public:
@@ -27,7 +33,11 @@ public:
     void ServiceMain();
     // The message loop, until WM_QUIT reaches this thread.
     void Run();
-    void SetStatus(DWORD dwState);
+    // Every state reaches the SCM through this, one report at a time and in
+    // order: a state that would go back (STOP_PENDING after STOPPED, say) is
+    // not reported. A pending state carries dwWaitHint and a check point one
+    // higher than its last report's.
+    void SetStatus(DWORD dwState, DWORD dwWaitHint = 0);
     // Reports SERVICE_STOPPED with dwCode as the service-specific exit code,
     // which the SCM counts as a failure and answers with its recovery.
     void StopWithFailure(DWORD dwCode);
@@ -40,6 +50,14 @@ public:
     // The control that ended the service: stop, shutdown or preshutdown; 0
     // while none came.
     DWORD StopControl() const;
+    // Asks the window to begin monitoring and waits for its answer, for a
+    // bounded time.
+    enum class StartAnswer { Monitoring, Refused, None };
+    StartAnswer AskWindowToBegin();
+    // The window's side of the start: true when the service still waits for
+    // its answer (a window asked too late begins nothing), then the answer.
+    bool TakeStart();
+    void AnswerStart(bool bMonitoring);
     // Reports the formatted text as an error of the service in the
     // Application log.
     void LogEvent(const char* pszFormat, ...) PLUGTRAIL_PRINTF(2, 3);
@@ -67,6 +85,14 @@ public:
     // What the service accepts once it runs: stop and shutdown, and on
     // Vista and later preshutdown, which XP does not know.
     DWORD dwRunControls;
+
+private:
+    // The last state reported; status is changed under the lock alone.
+    CCriticalSection m_statusLock;
+    DWORD m_dwReportedState;
+    // The start's handshake with the window (START_* in service.cpp).
+    volatile LONG m_lStart;
+    HANDLE m_hStartAnswered;
 };
 
 extern CService theService;

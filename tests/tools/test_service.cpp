@@ -85,8 +85,7 @@ void WINAPI SlowHandler(DWORD dwControl)
 {
     if (dwControl != SERVICE_CONTROL_STOP) return;
     InterlockedExchange(&theService.lEndingControl, 1);  // as the program's own Handler does
-    theService.status.dwWaitHint = g_dwStopWaitHint;
-    theService.SetStatus(SERVICE_STOP_PENDING);
+    theService.SetStatus(SERVICE_STOP_PENDING, g_dwStopWaitHint);
     HANDLE hThread = CreateThread(nullptr, 0, DelayedStop, nullptr, 0, nullptr);
     if (hThread != nullptr) CloseHandle(hThread);
 }
@@ -97,7 +96,6 @@ void WINAPI SlowServiceMain(DWORD, LPSTR*)
     if (theService.hServiceStatus == nullptr) return;
     theService.SetStatus(SERVICE_START_PENDING);
     theService.Run();
-    theService.status.dwWaitHint = 0;
     theService.SetStatus(SERVICE_STOPPED);
 }
 

@@ -155,7 +155,7 @@ TEST(WindowProcess, ServiceMode)
     // Device events count once the service's run has begun and asked the
     // window to monitor.
     ASSERT_TRUE(BeginRun().bBegun);
-    ASSERT_EQ(1, SendMessageA(hwnd, WM_BEGIN_MONITORING, 0, 0));
+    ASSERT_EQ(CService::StartAnswer::Monitoring, theService.AskWindowToBegin());
 
     // A posted message is handled only if the window thread pumps.
     SimulatedUsbDevice stick(UsbDeviceSpec{"USB\\VID_0781&PID_5567\\WINDOW1", "USBSTOR", "Stick", "Mass Storage",
