@@ -1,5 +1,8 @@
 #include "device/device_report.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "device/device_identity.h"
 #include "device/device_info.h"
 #include "device/device_store.h"
@@ -13,17 +16,18 @@ namespace {
 
 constexpr char DEVICE_LOG_FORMAT[] = "%s device %s: '%s' / '%s' / '%s'";
 
-DWORD EventOf(DeviceEvent event)
+// The device log's word for the event; null for an event without a line.
+const char* LineWord(DeviceEvent event)
 {
     switch (event) {
     case DeviceEvent::Attached:
-        return EVENT_DEVICE_ATTACHED;
+        return "attached";
     case DeviceEvent::Removed:
-        return EVENT_DEVICE_REMOVED;
+        return "removed";
     case DeviceEvent::PresentAtStart:
         break;
     }
-    return EVENT_DEVICE_PRESENT;
+    return nullptr;
 }
 
 // A record the seed made whose device is reported: the silent service's
@@ -31,19 +35,6 @@ DWORD EventOf(DeviceEvent event)
 bool IsReportedSeed(const DeviceRecord& record)
 {
     return record.szDevicePath[0] != '\0' && record.bSeeded && !IsSilentService(record.szService);
-}
-
-DWORD EventOf(VolumeEvent event)
-{
-    switch (event) {
-    case VolumeEvent::Mounted:
-        return EVENT_VOLUME_MOUNTED;
-    case VolumeEvent::Removed:
-        return EVENT_VOLUME_REMOVED;
-    case VolumeEvent::PresentAtStart:
-        break;
-    }
-    return EVENT_VOLUME_PRESENT;
 }
 
 unsigned long long Now()
@@ -86,35 +77,39 @@ void NoteRecordedDevice(void* pContext, const RecordedDevice& device)
     const DeviceFields& fields = device.fields;
     RecordKnownDevice(fields.szInstanceId, device.ullFirstInstall != 0 ? device.ullFirstInstall : pHistory->ullRunTime);
     if (pHistory->pStore->HoldsInstanceId(fields.szInstanceId) || IsSilentService(fields.szService)) return;
-    UsbIdentity identity;
-    ParseUsbIdentity(fields.szInstanceId, identity);
+    const CDeviceStrings device8(fields);
     char szFirstInstall[UTC_TIME_SIZE];
     char szLastArrival[UTC_TIME_SIZE];
     char szLastRemoval[UTC_TIME_SIZE];
     FormatRecordedTime(szFirstInstall, device.ullFirstInstall);
     FormatRecordedTime(szLastArrival, device.ullLastArrival);
     FormatRecordedTime(szLastRemoval, device.ullLastRemoval);
-    const char* const apszStrings[HISTORY_EVENT_STRINGS] = {
-        fields.szTypeName,  fields.szFriendlyName, fields.szDeviceDesc,  fields.szMfg,
-        fields.szInstanceId, identity.szVendorId,  identity.szProductId, identity.szSerial,
-        szFirstInstall,     szLastArrival,        szLastRemoval};
-    ReportHistoryEvent(EVENT_DEVICE_KNOWN_BEFORE, apszStrings);
+    const char* apszStrings[HISTORY_EVENT_STRINGS];
+    std::copy(std::begin(device8.Strings()), std::end(device8.Strings()), apszStrings);
+    apszStrings[DEVICE_EVENT_STRINGS] = szFirstInstall;
+    apszStrings[DEVICE_EVENT_STRINGS + 1] = szLastArrival;
+    apszStrings[DEVICE_EVENT_STRINGS + 2] = szLastRemoval;
+    ReportEvent(EVENT_DEVICE_KNOWN_BEFORE, apszStrings);
 }
 
 }  // namespace
 
+CDeviceStrings::CDeviceStrings(const DeviceFields& fields)
+    : m_apszStrings{fields.szTypeName,    fields.szFriendlyName, fields.szDeviceDesc,
+                    fields.szMfg,         fields.szInstanceId,   m_identity.szVendorId,
+                    m_identity.szProductId, m_identity.szSerial}
+{
+    ParseUsbIdentity(fields.szInstanceId, m_identity);
+}
+
 void ReportDevice(DeviceEvent event, const DeviceFields& fields)
 {
-    UsbIdentity identity;
-    ParseUsbIdentity(fields.szInstanceId, identity);
-    const char* const apszStrings[DEVICE_EVENT_STRINGS] = {
-        fields.szTypeName,    fields.szFriendlyName, fields.szDeviceDesc,  fields.szMfg,
-        fields.szInstanceId, identity.szVendorId,   identity.szProductId, identity.szSerial};
-    ReportDeviceEvent(EventOf(event), apszStrings);
-    if (IsFirstSighting(event, fields.szInstanceId)) ReportDeviceEvent(EVENT_DEVICE_FIRST_SEEN, apszStrings);
-    if (event != DeviceEvent::PresentAtStart)
-        LogDevice(DEVICE_LOG_FORMAT, fields.szTypeName, event == DeviceEvent::Attached ? "attached" : "removed",
-                  fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg);
+    const CDeviceStrings strings(fields);
+    ReportEvent(static_cast<EventId>(event), strings.Strings());
+    if (IsFirstSighting(event, fields.szInstanceId)) ReportEvent(EVENT_DEVICE_FIRST_SEEN, strings.Strings());
+    if (const char* pszWord = LineWord(event))
+        LogDevice(DEVICE_LOG_FORMAT, fields.szTypeName, pszWord, fields.szFriendlyName, fields.szDeviceDesc,
+                  fields.szMfg);
 }
 
 void ReportVolume(VolumeEvent event, const VolumeFacts& facts)
@@ -124,7 +119,7 @@ void ReportVolume(VolumeEvent event, const VolumeFacts& facts)
     const char* const apszStrings[VOLUME_EVENT_STRINGS] = {
         facts.szDrive,       facts.szLabel,       facts.szFileSystem, facts.szSerial,         facts.szCapacity,
         facts.szVolumeName, facts.szInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};
-    ReportVolumeEvent(EventOf(event), apszStrings);
+    ReportEvent(static_cast<EventId>(event), apszStrings);
 }
 
 void StartMonitoring(CDeviceInfoStore& store)

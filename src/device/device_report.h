@@ -4,13 +4,29 @@
 
 #include "device/device_fields.h"
 #include "device/volume_table.h"
+#include "eventlog/event_table.h"
 
 class CDeviceInfoStore;
 
-enum class DeviceEvent {
-    Attached,        // a line and event 100
-    Removed,         // a line and event 101
-    PresentAtStart,  // event 103 only: the device log has no line for it
+// Each kind of device report is the event it reports.
+enum class DeviceEvent : unsigned long {
+    Attached = EVENT_DEVICE_ATTACHED,       // a line and event 100
+    Removed = EVENT_DEVICE_REMOVED,         // a line and event 101
+    PresentAtStart = EVENT_DEVICE_PRESENT,  // event 103 only: the device log has no line for it
+};
+
+// A device's eight strings, as its events carry them first: its fields, and
+// the vendor, product and serial its instance ID gives.
+class CDeviceStrings {
+public:
+    explicit CDeviceStrings(const DeviceFields& fields);
+    CDeviceStrings(const CDeviceStrings&) = delete;
+    CDeviceStrings& operator=(const CDeviceStrings&) = delete;
+    const char* const (&Strings() const)[DEVICE_EVENT_STRINGS] { return m_apszStrings; }
+
+private:
+    UsbIdentity m_identity;
+    const char* m_apszStrings[DEVICE_EVENT_STRINGS];
 };
 
 // Reports the device: its event, event 108 right after an attachment or a
@@ -18,10 +34,10 @@ enum class DeviceEvent {
 // device log reports behind it.
 void ReportDevice(DeviceEvent event, const DeviceFields& fields);
 
-enum class VolumeEvent {
-    Mounted,         // event 104
-    Removed,         // event 105, with what was recorded when it was mounted
-    PresentAtStart,  // event 106
+enum class VolumeEvent : unsigned long {
+    Mounted = EVENT_VOLUME_MOUNTED,         // event 104
+    Removed = EVENT_VOLUME_REMOVED,         // event 105, with what was recorded when it was mounted
+    PresentAtStart = EVENT_VOLUME_PRESENT,  // event 106
 };
 
 // Reports a USB storage volume, with the identity of the USB device that

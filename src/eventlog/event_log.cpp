@@ -9,13 +9,15 @@
 
 namespace {
 
-// Room for the longest text an event carries (a property of up to 259
-// characters); the instance ID is shorter still.
+// Room for the longest text a device gives an event (a property of up to
+// 259 characters); the instance ID is shorter still.
 constexpr size_t EVENT_INSERT_SIZE = 260;
 constexpr size_t COUNT_TEXT_SIZE = 16;
-// An event's own strings at most, before the three that every event ends with.
-constexpr size_t EVENT_OWN_STRINGS_MAX = HISTORY_EVENT_STRINGS;
-constexpr size_t EVENT_COMMON_STRINGS = 3;
+
+static_assert(static_cast<WORD>(EventLevel::Error) == EVENTLOG_ERROR_TYPE &&
+                  static_cast<WORD>(EventLevel::Warning) == EVENTLOG_WARNING_TYPE &&
+                  static_cast<WORD>(EventLevel::Information) == EVENTLOG_INFORMATION_TYPE,
+              "the table's levels are the system's event types");
 
 // A number as an event's insert.
 class CNumberText {
@@ -91,22 +93,6 @@ void Report(WORD wType, DWORD dwEventId, const char* const* apszOwn, size_t cOwn
     if (pfnSequenceTaken != nullptr) pfnSequenceTaken(dwSequence);
 }
 
-// An information event of texts that come from devices and their media:
-// control characters become spaces, as in the device log.
-template <size_t N>
-void ReportTexts(DWORD dwEventId, const char* const (&apszStrings)[N])
-{
-    static_assert(N <= EVENT_OWN_STRINGS_MAX, "an event's own strings fit its report");
-    char aszInserts[N][EVENT_INSERT_SIZE];
-    const char* apszInserts[N];
-    for (size_t i = 0; i < N; ++i) {
-        CopyText(aszInserts[i], apszStrings[i]);
-        ReplaceControlChars(aszInserts[i]);
-        apszInserts[i] = aszInserts[i];
-    }
-    Report(EVENTLOG_INFORMATION_TYPE, dwEventId, apszInserts, N);
-}
-
 }  // namespace
 
 ReportEventFunction pfnReportEventA = ReportEventA;
@@ -119,46 +105,52 @@ void BeginEventRun(const char* pszRun, SequenceNote pfnTaken)
     pfnSequenceTaken = pfnTaken;
 }
 
-void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS])
+void ReportEvent(EventId id, const char* const* apszStrings, size_t cStrings)
 {
-    ReportTexts(dwEventId, apszStrings);
-}
-
-void ReportVolumeEvent(DWORD dwEventId, const char* const (&apszStrings)[VOLUME_EVENT_STRINGS])
-{
-    ReportTexts(dwEventId, apszStrings);
-}
-
-void ReportHistoryEvent(DWORD dwEventId, const char* const (&apszStrings)[HISTORY_EVENT_STRINGS])
-{
-    ReportTexts(dwEventId, apszStrings);
+    const EventDescription& event = DescribeEvent(id);
+    if (cStrings != EventStringCount(id)) Trace(1, "event %lu: %u strings given", static_cast<unsigned long>(id),
+                                                static_cast<unsigned>(cStrings));
+    if (cStrings > EVENT_OWN_STRINGS_MAX) cStrings = EVENT_OWN_STRINGS_MAX;
+    const WORD wType = static_cast<WORD>(event.level);
+    if (!event.bDeviceTexts) {
+        Report(wType, id, apszStrings, cStrings);
+        return;
+    }
+    char aszInserts[EVENT_OWN_STRINGS_MAX][EVENT_INSERT_SIZE];
+    const char* apszInserts[EVENT_OWN_STRINGS_MAX];
+    for (size_t i = 0; i < cStrings; ++i) {
+        CopyText(aszInserts[i], apszStrings[i]);
+        ReplaceControlChars(aszInserts[i]);
+        apszInserts[i] = aszInserts[i];
+    }
+    Report(wType, id, apszInserts, cStrings);
 }
 
 void ReportLostLines(DWORD dwCount)
 {
     const CNumberText count(dwCount);
     const char* apszInserts[] = {count.get()};
-    Report(EVENTLOG_WARNING_TYPE, EVENT_LINES_LOST, apszInserts, 1);
+    ReportEvent(EVENT_LINES_LOST, apszInserts);
 }
 
 void ReportMonitoringStarted(const char* pszVersion, DWORD dwPresentDevices)
 {
     const CNumberText count(dwPresentDevices);
     const char* apszInserts[] = {pszVersion, count.get()};
-    Report(EVENTLOG_INFORMATION_TYPE, EVENT_MONITORING_STARTED, apszInserts, 2);
+    ReportEvent(EVENT_MONITORING_STARTED, apszInserts);
 }
 
 void ReportMonitoringStopped(const char* pszReason)
 {
     const char* apszInserts[] = {pszReason};
-    Report(EVENTLOG_INFORMATION_TYPE, EVENT_MONITORING_STOPPED, apszInserts, 1);
+    ReportEvent(EVENT_MONITORING_STOPPED, apszInserts);
 }
 
 void ReportUncleanEnd(const char* pszRun, DWORD dwLastSequence)
 {
     const CNumberText lastSequence(dwLastSequence);
     const char* apszInserts[] = {pszRun, lastSequence.get()};
-    Report(EVENTLOG_WARNING_TYPE, EVENT_UNCLEAN_END, apszInserts, 2);
+    ReportEvent(EVENT_UNCLEAN_END, apszInserts);
 }
 
 void ReportLogUnwritable(const char* pszPath, DWORD dwError)
@@ -167,7 +159,7 @@ void ReportLogUnwritable(const char* pszPath, DWORD dwError)
     char szText[ERROR_TEXT_SIZE];
     SystemErrorText(dwError, szText, ErrorTextEnd::Dropped);
     const char* apszInserts[] = {pszPath, code.get(), szText};
-    Report(EVENTLOG_ERROR_TYPE, EVENT_LOG_UNWRITABLE, apszInserts, 3);
+    ReportEvent(EVENT_LOG_UNWRITABLE, apszInserts);
 }
 
 void ReportNotificationsFailed(DWORD dwError)
@@ -176,12 +168,12 @@ void ReportNotificationsFailed(DWORD dwError)
     char szText[ERROR_TEXT_SIZE];
     SystemErrorText(dwError, szText, ErrorTextEnd::Dropped);
     const char* apszInserts[] = {code.get(), szText};
-    Report(EVENTLOG_ERROR_TYPE, EVENT_NOTIFICATIONS_FAILED, apszInserts, 2);
+    ReportEvent(EVENT_NOTIFICATIONS_FAILED, apszInserts);
 }
 
 void ReportServiceError(const char* pszText)
 {
     const char* apszInserts[] = {pszText};
-    Report(EVENTLOG_ERROR_TYPE, EVENT_SERVICE_ERROR, apszInserts, 1);
+    ReportEvent(EVENT_SERVICE_ERROR, apszInserts);
 }
 

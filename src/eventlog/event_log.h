@@ -14,37 +14,10 @@
 
 #include <cstddef>
 
+#include "eventlog/event_table.h"
 #include "plugtrail_product.h"
 
 constexpr char EVENT_SOURCE_NAME[] = PLUGTRAIL_EVENT_SOURCE;
-
-// Message IDs of the executable's message table (res/plugtrail_messages.mc).
-constexpr DWORD EVENT_DEVICE_ATTACHED = 100;
-constexpr DWORD EVENT_DEVICE_REMOVED = 101;
-constexpr DWORD EVENT_LINES_LOST = 102;
-constexpr DWORD EVENT_DEVICE_PRESENT = 103;
-constexpr DWORD EVENT_VOLUME_MOUNTED = 104;
-constexpr DWORD EVENT_VOLUME_REMOVED = 105;
-constexpr DWORD EVENT_VOLUME_PRESENT = 106;
-constexpr DWORD EVENT_DEVICE_KNOWN_BEFORE = 107;
-constexpr DWORD EVENT_DEVICE_FIRST_SEEN = 108;
-constexpr DWORD EVENT_MONITORING_STARTED = 110;
-constexpr DWORD EVENT_MONITORING_STOPPED = 111;
-constexpr DWORD EVENT_UNCLEAN_END = 112;
-constexpr DWORD EVENT_LOG_UNWRITABLE = 120;
-constexpr DWORD EVENT_NOTIFICATIONS_FAILED = 121;
-constexpr DWORD EVENT_SERVICE_ERROR = 122;
-
-// Type label, friendly name, description, manufacturer, instance ID, vendor
-// ID, product ID, serial number: the first inserts of events 100, 101, 103.
-constexpr size_t DEVICE_EVENT_STRINGS = 8;
-// Drive, label, file system, serial number, capacity, volume GUID path, and
-// the USB device's instance ID, vendor ID, product ID and serial number: the
-// first inserts of events 104, 105, 106.
-constexpr size_t VOLUME_EVENT_STRINGS = 10;
-// A device's eight, then the times Windows first installed it, last saw it
-// arrive and last saw it removed: the first inserts of event 107.
-constexpr size_t HISTORY_EVENT_STRINGS = 11;
 
 // Told of each sequence number as it is taken, one at a time and in order.
 using SequenceNote = void (*)(DWORD dwSequence);
@@ -54,18 +27,16 @@ using SequenceNote = void (*)(DWORD dwSequence);
 // Call before other threads report.
 void BeginEventRun(const char* pszRun, SequenceNote pfnTaken);
 
-// Reports one device event (100, 101, 103 or 108) with its eight strings (none
-// null; unknown ones empty). Control characters become spaces, as in the
-// device log. Allocates nothing.
-void ReportDeviceEvent(DWORD dwEventId, const char* const (&apszStrings)[DEVICE_EVENT_STRINGS]);
-
-// Reports one volume event (104, 105 or 106) with its ten strings, as
-// ReportDeviceEvent does a device's.
-void ReportVolumeEvent(DWORD dwEventId, const char* const (&apszStrings)[VOLUME_EVENT_STRINGS]);
-
-// Reports a device that Windows knew before monitoring (107) with its eleven
-// strings.
-void ReportHistoryEvent(DWORD dwEventId, const char* const (&apszStrings)[HISTORY_EVENT_STRINGS]);
+// Reports one event of the table, at its level, with its own strings, as
+// many as its row names (none null; unknown ones empty). Strings from
+// devices become as the row says. Allocates nothing.
+void ReportEvent(EventId id, const char* const* apszStrings, size_t cStrings);
+template <size_t N>
+void ReportEvent(EventId id, const char* const (&apszStrings)[N])
+{
+    static_assert(N <= EVENT_OWN_STRINGS_MAX, "an event's own strings fit its report");
+    ReportEvent(id, apszStrings, N);
+}
 
 // Reports that dwCount device log lines were lost (a warning).
 void ReportLostLines(DWORD dwCount);

@@ -7,9 +7,12 @@
 
 #include <cstring>
 #include <algorithm>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "eventlog/event_table.h"
 #include "support/processes.h"
 
 namespace {
@@ -251,6 +254,60 @@ TEST(Resources, EventMessagesShowEveryInsertOnALineOfItsOwn)
         const std::string text = message(other.dwId, other.inserts);
         EXPECT_EQ(0u, text.rfind(other.pszStart, 0)) << text;
         EXPECT_EQ(commonLines, text.substr(text.size() - std::min(text.size(), commonLines.size()))) << text;
+    }
+}
+
+// The message file's texts by ID, each as the lines between "Language=" and
+// the line holding a lone ".".
+std::map<unsigned long, std::string> MessageFileTexts(const char* pszPath)
+{
+    std::map<unsigned long, std::string> texts;
+    std::ifstream file(pszPath);
+    unsigned long id = 0;
+    bool bInText = false;
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("MessageId=", 0) == 0) id = std::stoul(line.substr(10));
+        if (bInText && line == ".") bInText = false;
+        if (bInText) texts[id] += line;
+        if (line.rfind("Language=", 0) == 0) bInText = true;
+    }
+    return texts;
+}
+
+// The highest insert a message text numbers.
+size_t InsertCount(const std::string& text)
+{
+    size_t count = 0;
+    for (size_t i = text.find('%'); i != std::string::npos; i = text.find('%', i + 1)) {
+        size_t n = 0;
+        for (size_t j = i + 1; j < text.size() && text[j] >= '0' && text[j] <= '9'; ++j) n = n * 10 + (text[j] - '0');
+        count = std::max(count, n);
+    }
+    return count;
+}
+
+// The table the program reports from and the message file agree: every row
+// has its message and every message its row; a message numbers as many
+// inserts as its row has strings, with the three every event ends with; and
+// it labels each string with the row's name for it.
+TEST(Resources, EventTableMatchesTheMessageFile)
+{
+    const std::map<unsigned long, std::string> texts = MessageFileTexts(PLUGTRAIL_MESSAGES_MC);
+    ASSERT_FALSE(texts.empty()) << PLUGTRAIL_MESSAGES_MC;
+    EXPECT_EQ(texts.size(), std::size(kEvents));
+    for (const EventDescription& event : kEvents) {
+        SCOPED_TRACE("event " + std::to_string(event.id));
+        const auto it = texts.find(event.id);
+        ASSERT_NE(it, texts.end());
+        const size_t own = EventStringCount(event.id);
+        EXPECT_EQ(InsertCount(it->second), own + EVENT_COMMON_STRINGS) << it->second;
+        for (size_t i = 0; i < own + EVENT_COMMON_STRINGS; ++i) {
+            const char* pszName = i < own ? event.apszNames[i] : kCommonStringNames[i - own];
+            const std::string insert = "%" + std::to_string(i + 1) + "%";
+            const std::string labelled = (pszName[0] != '\0' ? std::string(pszName) + ": " : "") + insert;
+            EXPECT_NE(it->second.find(labelled), std::string::npos) << labelled << " in " << it->second;
+        }
     }
 }
 
