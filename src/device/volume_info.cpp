@@ -15,6 +15,7 @@ GetDeviceIdFunction pfnCM_Get_Device_IDA = CM_Get_Device_IDA;
 namespace {
 
 const GUID kGuidDevinterfaceDisk = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+const GUID kGuidDevinterfaceCdrom = {0x53F56308, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
 // A drive's root as the volume calls take it, "E:\", and its device, "\\.\E:".
 constexpr size_t ROOT_PATH_SIZE = 4;
@@ -46,9 +47,10 @@ bool ReadDeviceNumber(const char* pszDevicePath, STORAGE_DEVICE_NUMBER& number)
     return true;
 }
 
-// The instance ID of the USB device behind the drive's disk, found as the
-// present disk interface with the drive's device type and number.
-void JoinUsbDevice(char cLetter, char (&szInstanceId)[DEVICE_ID_SIZE])
+// The instance ID of the USB device behind the drive's disk (or, for an
+// optical drive, its CD-ROM device), found as the present interface of that
+// class with the drive's device type and number.
+void JoinUsbDevice(char cLetter, const GUID& storageClass, char (&szInstanceId)[DEVICE_ID_SIZE])
 {
     szInstanceId[0] = '\0';
     char szDevice[DRIVE_DEVICE_SIZE];
@@ -57,10 +59,10 @@ void JoinUsbDevice(char cLetter, char (&szInstanceId)[DEVICE_ID_SIZE])
     if (!ReadDeviceNumber(szDevice, volume)) return;
 
     ScopedDevInfoList disks(
-        SetupDiGetClassDevsA(&kGuidDevinterfaceDisk, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+        SetupDiGetClassDevsA(&storageClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!disks) {
         const DWORD dwError = GetLastError();
-        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_DISK", dwError);
+        TraceFailure("SetupDiGetClassDevsA", "storage interfaces", dwError);
         return;
     }
     SP_DEVICE_INTERFACE_DATA interfaceData;
@@ -68,7 +70,7 @@ void JoinUsbDevice(char cLetter, char (&szInstanceId)[DEVICE_ID_SIZE])
     DetailBuffer detailBuffer;
     SP_DEVINFO_DATA devInfoData;
     for (DWORD index = 0;
-         SetupDiEnumDeviceInterfaces(disks.get(), nullptr, &kGuidDevinterfaceDisk, index, &interfaceData); ++index) {
+         SetupDiEnumDeviceInterfaces(disks.get(), nullptr, &storageClass, index, &interfaceData); ++index) {
         STORAGE_DEVICE_NUMBER disk = {};
         if (!ReadInterfaceDetail(disks.get(), interfaceData, detailBuffer, devInfoData) ||
             !ReadDeviceNumber(detailBuffer.detail.DevicePath, disk) || disk.DeviceType != volume.DeviceType ||
@@ -113,13 +115,15 @@ bool ReadVolumeFacts(char cLetter, VolumeFacts& facts)
     char szRoot[ROOT_PATH_SIZE];
     FormatText(szRoot, "%c:\\", cLetter);
     const UINT uType = GetDriveTypeA(szRoot);
-    if (uType != DRIVE_REMOVABLE && uType != DRIVE_FIXED) {
+    if (uType != DRIVE_REMOVABLE && uType != DRIVE_FIXED && uType != DRIVE_CDROM) {
         Trace(1, "%s: drive type %u, not reported", szRoot, uType);
         return false;
     }
-    JoinUsbDevice(cLetter, facts.szInstanceId);
-    if (uType == DRIVE_FIXED && facts.szInstanceId[0] == '\0') {
-        Trace(1, "%s: a fixed disk not on USB, not reported", szRoot);
+    JoinUsbDevice(cLetter, uType == DRIVE_CDROM ? kGuidDevinterfaceCdrom : kGuidDevinterfaceDisk, facts.szInstanceId);
+    // A fixed disk or an optical drive counts only on USB: the machine's own
+    // are not the audit's business.
+    if (uType != DRIVE_REMOVABLE && facts.szInstanceId[0] == '\0') {
+        Trace(1, "%s: drive type %u not on USB, not reported", szRoot, uType);
         return false;
     }
 

@@ -15,10 +15,11 @@ extern const GUID kGuidDevinterfaceVolume;
 // Reads the volume of the drive cLetter ('E'): its label, file system,
 // serial number, capacity and GUID path, and the USB device that holds it.
 // True for a volume that is reported: one on a removable drive, or on a
-// fixed one that leads to a USB device. False for anything else (a network
-// drive, a CD, the machine's own disks), and for a volume that cannot be
-// read (a drive with no medium, access denied, a drive gone again), which is
-// traced.
+// fixed or optical one that leads to a USB device (a USB DVD writer, or a
+// stick that poses as a CD-ROM). False for anything else (a network drive,
+// the machine's own disks and optical drives), and for a volume that cannot
+// be read (a drive with no medium, access denied, a drive gone again), which
+// is traced.
 bool ReadVolumeFacts(char cLetter, VolumeFacts& facts);
 
 // The letter of the volume whose interface path pszInterfacePath is

@@ -12,7 +12,7 @@
 //   usb_side remove ID
 //   usb_side history ID SERVICE FRIENDLY DESC MFG INSTALLED ARRIVED REMOVED
 //   usb_side forget
-//   usb_side volume mount|insert|fixed LETTER LABEL SERIAL
+//   usb_side volume mount|insert|fixed|cdrom LETTER LABEL SERIAL
 //   usb_side volume again|net|unmount LETTER
 //
 // insert makes the device present without a broadcast: a device that is
@@ -23,7 +23,7 @@
 // in the registry view of the program's build, as uninstalling does. ID is a device instance id such as USB\VID_0781&PID_5567\4C530001; an empty
 // property text ("") leaves that property unset. The device node stays in the
 // registry between runs, so a later unplug finds what plug made. volume makes
-// LETTER a removable drive (fixed: a fixed one) with the label and the serial
+// LETTER a removable drive (fixed: a fixed one; cdrom: an optical one) with the label and the serial
 // number (eight hex digits), and broadcasts its arrival (insert: no
 // broadcast); again broadcasts the arrival once more, net as a network
 // drive's; unmount removes the drive and broadcasts its removal. Exit code 0
@@ -62,7 +62,7 @@ int Usage()
                  "       usb_side remove ID\n"
                  "       usb_side history ID SERVICE FRIENDLY DESC MFG INSTALLED ARRIVED REMOVED\n"
                  "       usb_side forget\n"
-                 "       usb_side volume mount|insert|fixed LETTER LABEL SERIAL\n"
+                 "       usb_side volume mount|insert|fixed|cdrom LETTER LABEL SERIAL\n"
                  "       usb_side volume again|net|unmount LETTER\n");
     return 2;
 }
@@ -175,8 +175,9 @@ int History(char** argv)
 int Volume(const std::string& action, char cLetter, const char* pszLabel, const char* pszSerial)
 {
     bool bDone = false;
-    if (action == "mount" || action == "insert" || action == "fixed") {
-        bDone = DefineDrive(cLetter, action == "fixed" ? DRIVE_FIXED : DRIVE_REMOVABLE, pszLabel, pszSerial) &&
+    if (action == "mount" || action == "insert" || action == "fixed" || action == "cdrom") {
+        const UINT uType = action == "fixed" ? DRIVE_FIXED : action == "cdrom" ? DRIVE_CDROM : DRIVE_REMOVABLE;
+        bDone = DefineDrive(cLetter, uType, pszLabel, pszSerial) &&
                 (action == "insert" || BroadcastVolume(DBT_DEVICEARRIVAL, cLetter, 0));
     } else if (action == "again" || action == "net") {
         bDone = BroadcastVolume(DBT_DEVICEARRIVAL, cLetter, action == "net" ? DBTF_NET : 0);
