@@ -24,12 +24,13 @@ constexpr int WINDOW_WAITS = 20;
 // Device log lines still waiting for a held file when the window closes.
 constexpr DWORD DEBUG_DRAIN_MS = 5000;
 
-// Cuts to a field's width keep the double-byte characters of the system's
-// ANSI code page whole.
+// Cuts to a field's width keep the characters of the system's ANSI code
+// page whole: its double-byte characters, or UTF-8's where that is the page.
 void InitLeadBytes()
 {
     CPINFO cpInfo;
     if (GetCPInfo(CP_ACP, &cpInfo)) SetLeadByteRanges(cpInfo.LeadByte, sizeof cpInfo.LeadByte);
+    SetUtf8CodePage(GetACP() == CP_UTF8);
 }
 
 // Runs the options of the command line in order. Returns true with the exit

@@ -1,6 +1,7 @@
 #include "util/text.h"
 
 bool text_detail::abLeadByte[256];
+bool text_detail::bUtf8 = false;
 
 void SetLeadByteRanges(const unsigned char* pRanges, size_t cbRanges)
 {
@@ -8,6 +9,11 @@ void SetLeadByteRanges(const unsigned char* pRanges, size_t cbRanges)
     for (size_t i = 0; i + 1 < cbRanges && pRanges[i] != 0; i += 2) {
         for (unsigned c = pRanges[i]; c <= pRanges[i + 1]; ++c) text_detail::abLeadByte[c] = true;
     }
+}
+
+void SetUtf8CodePage(bool bUtf8CodePage)
+{
+    text_detail::bUtf8 = bUtf8CodePage;
 }
 
 bool EqualsIgnoreAsciiCase(const char* a, const char* b)

@@ -1,7 +1,8 @@
 // Bounded text helpers. Every fixed character array in the program is filled
 // through these: the destination's size comes from its type, the result is
-// always terminated, and text that does not fit is cut, never between the two
-// bytes of a double-byte character.
+// always terminated, and text that does not fit is cut, never inside a
+// character of the ANSI code page: between the two bytes of a double-byte
+// character, or inside the sequence of a UTF-8 one.
 #pragma once
 
 #include <cstdarg>
@@ -10,15 +11,32 @@
 
 namespace text_detail {
 
-// Lead bytes of the system's ANSI code page, all false for a single-byte one.
-// Filled once at start-up (SetLeadByteRanges), before any text is cut.
+// Lead bytes of the system's ANSI code page, all false for a single-byte one;
+// bUtf8 where that code page is UTF-8. Set once at start-up
+// (SetLeadByteRanges, SetUtf8CodePage), before any text is cut.
 extern bool abLeadByte[256];
+extern bool bUtf8;
 
-// The length of the first len characters of dst without a lead byte whose
-// trail byte a cut has taken: an orphaned lead byte would swallow the
-// character after it, the closing quote of a log field for one.
-inline size_t WithoutSplitLeadByte(const char* dst, size_t len)
+// The length of the first len bytes of dst without a UTF-8 character whose
+// sequence the cut has shortened. Bytes that are not UTF-8 are left alone.
+inline size_t WithoutSplitUtf8Character(const char* dst, size_t len)
 {
+    constexpr size_t UTF8_MAX_BYTES = 4;
+    size_t start = len;
+    while (start > 0 && len - start < UTF8_MAX_BYTES && (static_cast<unsigned char>(dst[start - 1]) & 0xC0) == 0x80)
+        --start;
+    if (start == 0) return len;
+    const unsigned char lead = static_cast<unsigned char>(dst[start - 1]);
+    const size_t cbSequence = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return start - 1 + cbSequence > len ? start - 1 : len;
+}
+
+// The length of the first len bytes of dst without a character whose last
+// bytes a cut has taken: an orphaned lead byte would swallow the character
+// after it, the closing quote of a log field for one.
+inline size_t WithoutSplitCharacter(const char* dst, size_t len)
+{
+    if (bUtf8) return WithoutSplitUtf8Character(dst, len);
     size_t i = 0;
     while (i < len) {
         if (!abLeadByte[static_cast<unsigned char>(dst[i])]) {
@@ -36,7 +54,7 @@ inline size_t CopyBounded(char* dst, size_t cchDst, const char* src)
     size_t i = 0;
     if (src != nullptr) {
         for (; i + 1 < cchDst && src[i] != '\0'; ++i) dst[i] = src[i];
-        if (src[i] != '\0') i = WithoutSplitLeadByte(dst, i);
+        if (src[i] != '\0') i = WithoutSplitCharacter(dst, i);
     }
     dst[i] = '\0';
     return i;
@@ -66,7 +84,7 @@ inline int FormatBounded(char* dst, size_t cchDst, const char* fmt, va_list args
     dst[cchDst - 1] = '\0';
     size_t len = LengthBounded(dst, cchDst - 1);
     if (bCut) {
-        len = WithoutSplitLeadByte(dst, len);
+        len = WithoutSplitCharacter(dst, len);
         dst[len] = '\0';
     }
     return static_cast<int>(len);
@@ -123,6 +141,10 @@ inline int FormatLine(char (&dst)[N], const char* eol, const char* fmt, ...)
 // Takes the lead-byte ranges of the system's ANSI code page, as pairs of first
 // and last byte ending in a pair of zeros (CPINFO::LeadByte, cbRanges bytes).
 void SetLeadByteRanges(const unsigned char* pRanges, size_t cbRanges);
+// Whether the system's ANSI code page is UTF-8 (CP_UTF8, which Windows 10
+// 1903 on offers), whose characters take up to four bytes and which has no
+// lead-byte ranges.
+void SetUtf8CodePage(bool bUtf8CodePage);
 
 // The ASCII letters' other case; every other byte stays as it is.
 inline char LowerAscii(char c)

@@ -40,6 +40,19 @@ TEST(CopyText, NeverSplitsADoubleByteCharacterOfTheAnsiCodePage)
     EXPECT_EQ(2u, CopyText(field, "a\x82\xA0"));
 }
 
+// Where the ANSI code page is UTF-8, a cut keeps each sequence whole.
+TEST(CopyText, NeverSplitsAUtf8CharacterWhereTheCodePageIsUtf8)
+{
+    SetUtf8CodePage(true);
+    char field[4];
+    EXPECT_EQ(1u, CopyText(field, "a\xE2\x82\xAC")) << "three bytes do not fit in three";
+    EXPECT_EQ(3u, CopyText(field, "a\xC3\xA4\xC3\xB6"));
+    EXPECT_EQ(0u, CopyText(field, "\xF0\x9F\x94\x8C"));
+    EXPECT_EQ(3u, CopyText(field, "\x80\x80\x80\x80")) << "what is not UTF-8 is cut as bytes";
+    SetUtf8CodePage(false);
+    EXPECT_EQ(3u, CopyText(field, "a\xE2\x82\xAC"));
+}
+
 TEST(AppendText, FillsUpToTheDestinationOnly)
 {
     char dst[10] = "abc";
