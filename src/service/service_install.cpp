@@ -31,6 +31,25 @@ void TraceRefusedSetting(void* /*pContext*/, DWORD dwLevel, DWORD dwError)
     TraceFailure("ChangeServiceConfig2W", szLevel, dwError);
 }
 
+// Polls the service while it stays in dwPending, paced by its wait hint but
+// never past dwTimeoutMs; status holds what it was last seen in. False when
+// its state cannot be read.
+bool WaitWhilePending(SC_HANDLE hService, DWORD dwPending, DWORD dwTimeoutMs, SERVICE_STATUS& status)
+{
+    const DWORD dwStart = GetTickCount();
+    while (status.dwCurrentState == dwPending) {
+        const DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwElapsed > dwTimeoutMs) return true;
+        DWORD dwPoll = status.dwWaitHint / 10;
+        if (dwPoll < STOP_POLL_MIN_MS) dwPoll = STOP_POLL_MIN_MS;
+        if (dwPoll > STOP_POLL_MAX_MS) dwPoll = STOP_POLL_MAX_MS;
+        const DWORD dwRemaining = dwTimeoutMs - dwElapsed;
+        Sleep(dwPoll < dwRemaining ? dwPoll : dwRemaining);
+        if (!QueryServiceStatus(hService, &status)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 BOOL CService::IsInstalled()
@@ -131,25 +150,24 @@ BOOL CService::Uninstall(DWORD dwTimeoutMs, BOOL bShowMessages)
         return 0;
     }
 
+    // A service is deleted only once it has stopped: one marked for deletion
+    // while it runs would go on running with its run state deleted under it.
+    // A starting one takes no stop until it runs, so it is waited for first.
     SERVICE_STATUS serviceStatus = {};
-    const DWORD dwStart = GetTickCount();
-    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &serviceStatus)) {
-        while (serviceStatus.dwCurrentState != SERVICE_STOPPED) {
-            // The stopping service's wait hint paces the polling, but never
-            // past the time the caller allowed.
-            const DWORD dwElapsed = GetTickCount() - dwStart;
-            const DWORD dwRemaining = dwElapsed < dwTimeoutMs ? dwTimeoutMs - dwElapsed : 0;
-            DWORD dwPoll = serviceStatus.dwWaitHint / 10;
-            if (dwPoll < STOP_POLL_MIN_MS) dwPoll = STOP_POLL_MIN_MS;
-            if (dwPoll > STOP_POLL_MAX_MS) dwPoll = STOP_POLL_MAX_MS;
-            Sleep(dwPoll < dwRemaining ? dwPoll : dwRemaining);
-            if (!QueryServiceStatus(service.get(), &serviceStatus)) return 0;
-            if (serviceStatus.dwCurrentState == SERVICE_STOPPED) break;
-            if (GetTickCount() - dwStart > dwTimeoutMs) {
-                say("Service could not be stopped", nullptr, MB_ICONWARNING);
-                return 0;
-            }
-        }
+    if (!QueryServiceStatus(service.get(), &serviceStatus) ||
+        !WaitWhilePending(service.get(), SERVICE_START_PENDING, dwTimeoutMs, serviceStatus))
+        return 0;
+    if (serviceStatus.dwCurrentState != SERVICE_STOPPED && serviceStatus.dwCurrentState != SERVICE_STOP_PENDING &&
+        !ControlService(service.get(), SERVICE_CONTROL_STOP, &serviceStatus)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("ControlService", szServiceName, dwError);
+        // It may have stopped, or begun to, on its own meanwhile.
+        if (!QueryServiceStatus(service.get(), &serviceStatus)) return 0;
+    }
+    if (!WaitWhilePending(service.get(), SERVICE_STOP_PENDING, dwTimeoutMs, serviceStatus)) return 0;
+    if (serviceStatus.dwCurrentState != SERVICE_STOPPED) {
+        say("Service could not be stopped", nullptr, MB_ICONWARNING);
+        return 0;
     }
 
     const BOOL bDeleted = DeleteService(service.get());

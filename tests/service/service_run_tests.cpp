@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "eventlog/event_log.h"
+#include "eventlog/run_state.h"
 #include "service/scm_helpers.h"
 #include "service/service.h"
 #include "support/message_box.h"
@@ -273,4 +275,32 @@ TEST(ServiceRunTest, AServiceThatCannotRegisterForDevicesStopsWithAFailureCode)
         EXPECT_EQ(EVENT_NOTIFICATIONS_FAILED, status.dwServiceSpecificExitCode);
     }
     RemoveService(NAME);
+}
+
+// A starting service takes no stop: Uninstall waits for it to run, then stops
+// and deletes it. One still starting at the timeout is left as it is, with
+// its run state, and Uninstall fails.
+TEST(ServiceRunTest, UninstallWaitsForAStartingServiceWithinTheTimeout)
+{
+    ASSERT_TRUE(CreateToolService(STATES_SERVICE, "serve gated"));
+    Gate started(SERVICE_RUNNING);
+    {
+        ScopedServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+        ScopedServiceHandle service(OpenServiceA(scm.get(), STATES_SERVICE, SERVICE_START));
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+    }
+    ASSERT_TRUE(started.Held());
+    theService.Init(STATES_SERVICE, STATES_SERVICE);
+    EXPECT_EQ(0, theService.Uninstall(1000, FALSE));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), ServiceState(STATES_SERVICE));
+    HKEY hRunState = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_STATE_KEY, 0, KEY_READ, &hRunState));
+    RegCloseKey(hRunState);
+    std::thread opener([&] {
+        Sleep(500);
+        started.Open();
+    });
+    EXPECT_EQ(1, theService.Uninstall(10000, FALSE));
+    opener.join();
+    EXPECT_FALSE(ServiceExists(STATES_SERVICE));
 }
