@@ -1,8 +1,8 @@
-// Drives the device store with arbitrary adds, seeds, finds and removes of
-// paths of any length, checking it against a simple model of which paths are
-// stored and which records were seeded (an arrival takes a seeded record of
-// its path over); each path is also read as an interface path and as an
-// instance ID.
+// Drives the device store with arbitrary adds, seeds, finds, removes and
+// releases of paths of any length, checking it against a simple model of
+// which paths are stored and which records were seeded (an arrival takes the
+// record of its path over); each path is also read as an interface path and
+// as an instance ID.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,13 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         UsbIdentity identity;
         ParseUsbIdentity(path.c_str(), identity);
         if (IsMadeUpSerial(identity.szSerial) || std::strlen(identity.szVendorId) % 4 != 0) std::abort();
-        switch (op % 4) {
+        switch (op % 5) {
         case 0:
         case 3: {
-            const bool seed = op % 4 == 3;
+            const bool seed = op % 5 == 3;
             int slot = -1;
             for (int i = 0; i < DEVICE_STORE_SLOTS && slot < 0; ++i)
-                if (!model[i].empty() && seeded[i] && Lower(model[i]) == Lower(path)) slot = i;
+                if (!model[i].empty() && Lower(model[i]) == Lower(path)) slot = i;
             for (int i = 0; i < DEVICE_STORE_SLOTS && slot < 0; ++i)
                 if (model[i].empty()) slot = i;
             DeviceFields fields;
@@ -85,6 +85,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 model[index].clear();
                 seeded[index] = false;
             }
+            break;
+        }
+        case 4: {  // the records whose path has the first byte of this one are gone
+            const char gone = path.empty() ? '\0' : path[0];
+            int expected = 0;
+            for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
+                if (model[i].empty() || model[i][0] != gone) continue;
+                model[i].clear();
+                seeded[i] = false;
+                ++expected;
+            }
+            auto isPresent = [](void* pGone, const char* pszPath) { return pszPath[0] != *static_cast<char*>(pGone); };
+            char goneByte = gone;
+            if (store->ReleaseAbsent(isPresent, &goneByte) != expected) std::abort();
             break;
         }
         }

@@ -10,6 +10,7 @@
 #include "device/device_report.h"
 #include "device/volume_change.h"
 #include "device/volume_info.h"
+#include "eventlog/event_log.h"
 #include "log/trace.h"
 #include "util/text.h"
 
@@ -90,6 +91,35 @@ void TraceMediaEvent(DEV_BROADCAST_HDR* pHdr)
 void TraceOtherEvent(WPARAM wParam)
 {
     Trace(1, "DBT_DEVICEARRIVAL wParam=%08X", static_cast<unsigned>(wParam));
+}
+
+constexpr size_t FULL_STORE_TEXT_SIZE = 512;
+// A full table is reported once per run.
+bool bFullStoreReported = false;
+
+// Stores an arrival so that its removal can be logged. When every slot is in
+// use, the devices that went without their removal being heard give up
+// theirs; what that costs is on record.
+void StoreArrival(const char* pszPath, const DeviceFields& fields)
+{
+    if (pDeviceStore->AddDevice(pszPath, fields)) return;
+    const int released = ReleaseAbsentDevices(*pDeviceStore);
+    const bool bStored = pDeviceStore->AddDevice(pszPath, fields);
+    if (bFullStoreReported) return;
+    bFullStoreReported = true;
+    char szText[FULL_STORE_TEXT_SIZE];
+    if (bStored) {
+        FormatText(szText,
+                   "The table of attached devices was full: the records of %d devices that are gone without their "
+                   "removal being heard were given up to make room, and no removal of theirs can be logged now",
+                   released);
+    } else {
+        FormatText(szText,
+                   "The table of attached devices is full with %d devices present: %s is not stored, and its "
+                   "removal will not be logged",
+                   DEVICE_STORE_SLOTS, pszPath);
+    }
+    ReportServiceError(szText);
 }
 
 }  // namespace
@@ -173,10 +203,12 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
     if (bArrived) {
         DeviceFields fields = {};
         // What the path names, before the lookup lower-cases it; a device the
-        // lookup finds gives its own ID instead.
+        // lookup finds gives its own ID instead. One it cannot find (gone
+        // again already) is stored all the same, so that its removal is
+        // logged as its arrival was.
         InstanceIdFromInterfacePath(pszDevicePath, fields.szInstanceId);
-        if (GetDeviceInfo(&classGuid, pszDevicePath, fields) && pDeviceStore != nullptr)
-            pDeviceStore->AddDevice(pszDevicePath, fields);
+        GetDeviceInfo(&classGuid, pszDevicePath, fields);
+        if (pDeviceStore != nullptr) StoreArrival(pszDevicePath, fields);
         Trace(1, "service=%s", fields.szService);
         if (!IsSilentService(fields.szService)) ReportDevice(DeviceEvent::Attached, fields);
         return;

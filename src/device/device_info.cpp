@@ -181,6 +181,30 @@ void SeedDeviceStore(CDeviceInfoStore& store)
 
 namespace {
 
+bool IsPresentUsbInterface(void* pDevInfo, const char* pszPath)
+{
+    return ForEachPresentInterface(static_cast<HDEVINFO>(pDevInfo), &kGuidDevinterfaceUsbDevice, false,
+                                   [&](const char* pszPresent, const SP_DEVINFO_DATA& /*devInfoData*/) {
+                                       return EqualsIgnoreAsciiCase(pszPresent, pszPath);
+                                   });
+}
+
+}  // namespace
+
+int ReleaseAbsentDevices(CDeviceInfoStore& store)
+{
+    ScopedDevInfoList devInfo(
+        SetupDiGetClassDevsA(&kGuidDevinterfaceUsbDevice, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!devInfo) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_USB_DEVICE", dwError);
+        return 0;
+    }
+    return store.ReleaseAbsent(IsPresentUsbInterface, devInfo.get());
+}
+
+namespace {
+
 // Vista's device property key and its reader, which XP's setupapi.dll lacks:
 // the reader is looked up by name, so that the program still loads there.
 struct DevicePropertyKey {

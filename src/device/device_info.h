@@ -46,6 +46,11 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath, DeviceFields& fi
 // slots stay unknown.
 void SeedDeviceStore(CDeviceInfoStore& store);
 
+// Frees the store's records of devices whose USB device interface is no
+// longer present: devices that went without their removal being heard.
+// Returns how many; none when the present interfaces cannot be listed.
+int ReleaseAbsentDevices(CDeviceInfoStore& store);
+
 // A USB device that Windows has recorded, present or not, with Windows' own
 // times for it as FILETIME ticks (0 where Windows has none): its first
 // install (Vista on), its last arrival and its last removal (Windows 8 on).

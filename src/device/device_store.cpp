@@ -16,28 +16,30 @@ CDeviceInfoStore::CDeviceInfoStore()
 
 bool CDeviceInfoStore::AddDevice(const char* pszPath, const DeviceFields& fields)
 {
-    return Store(pszPath, fields.szService, fields.szTypeName, fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
-                 fields.szInstanceId, false);
+    return Store(pszPath, fields, false);
 }
 
 bool CDeviceInfoStore::AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
                                  const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg)
 {
-    return Store(pszPath, pszService, pszTypeName, pszFriendlyName, pszDeviceDesc, pszMfg, "", false);
+    DeviceFields fields = {};
+    CopyText(fields.szService, pszService);
+    CopyText(fields.szTypeName, pszTypeName);
+    CopyText(fields.szFriendlyName, pszFriendlyName);
+    CopyText(fields.szDeviceDesc, pszDeviceDesc);
+    CopyText(fields.szMfg, pszMfg);
+    return Store(pszPath, fields, false);
 }
 
 bool CDeviceInfoStore::SeedDevice(const char* pszPath, const DeviceFields& fields)
 {
-    return Store(pszPath, fields.szService, fields.szTypeName, fields.szFriendlyName, fields.szDeviceDesc, fields.szMfg,
-                 fields.szInstanceId, true);
+    return Store(pszPath, fields, true);
 }
 
-bool CDeviceInfoStore::Store(const char* pszPath, const char* pszService, const char* pszTypeName,
-                             const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg,
-                             const char* pszInstanceId, bool bSeeded)
+bool CDeviceInfoStore::Store(const char* pszPath, const DeviceFields& fields, bool bSeeded)
 {
     Trace(3, "CDeviceInfoStore::AddVolume(%s)", pszPath);
-    int index = Find(pszPath, true);
+    int index = FindVolume(pszPath);
     if (index == -1) index = GetFreeIndex();
     if (index == -1) {
         Trace(3, " no free idx");
@@ -45,14 +47,26 @@ bool CDeviceInfoStore::Store(const char* pszPath, const char* pszService, const 
     }
     DeviceRecord& record = m_records[index];
     CopyText(record.szDevicePath, pszPath);
-    CopyText(record.szService, pszService);
-    CopyText(record.szTypeName, pszTypeName);
-    CopyText(record.szFriendlyName, pszFriendlyName);
-    CopyText(record.szDeviceDesc, pszDeviceDesc);
-    CopyText(record.szMfg, pszMfg);
-    CopyText(record.szInstanceId, pszInstanceId);
+    CopyText(record.szService, fields.szService);
+    CopyText(record.szTypeName, fields.szTypeName);
+    CopyText(record.szFriendlyName, fields.szFriendlyName);
+    CopyText(record.szDeviceDesc, fields.szDeviceDesc);
+    CopyText(record.szMfg, fields.szMfg);
+    CopyText(record.szInstanceId, fields.szInstanceId);
     record.bSeeded = bSeeded;
     return true;
+}
+
+int CDeviceInfoStore::ReleaseAbsent(PresenceTest pfnIsPresent, void* pContext)
+{
+    int released = 0;
+    for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
+        if (m_records[i].szDevicePath[0] == '\0' || pfnIsPresent(pContext, m_records[i].szDevicePath)) continue;
+        Trace(1, "CDeviceInfoStore: %s is gone without its removal", m_records[i].szDevicePath);
+        RemoveVolume(i);
+        ++released;
+    }
+    return released;
 }
 
 void CDeviceInfoStore::RemoveVolume(int index)
@@ -83,18 +97,11 @@ void CDeviceInfoStore::FieldsOf(int index, DeviceFields& fields) const
 
 int CDeviceInfoStore::FindVolume(const char* pszPath) const
 {
-    return Find(pszPath, false);
-}
-
-int CDeviceInfoStore::Find(const char* pszPath, bool bSeededOnly) const
-{
     for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
         // A free slot holds nothing but its empty first character: comparing
         // the rest would read stale or uninitialised text.
         const DeviceRecord& record = m_records[i];
-        if (record.szDevicePath[0] != '\0' && (!bSeededOnly || record.bSeeded) &&
-            EqualsIgnoreAsciiCase(record.szDevicePath, pszPath))
-            return i;
+        if (record.szDevicePath[0] != '\0' && EqualsIgnoreAsciiCase(record.szDevicePath, pszPath)) return i;
     }
     return -1;
 }

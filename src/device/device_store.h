@@ -24,21 +24,27 @@ struct DeviceRecord {
     bool bSeeded;  // found present at start rather than announced by an arrival
 };
 
+// Answers whether the device of an interface path is present now.
+using PresenceTest = bool (*)(void* pContext, const char* pszPath);
+
 class CDeviceInfoStore {
 public:
     CDeviceInfoStore();
 
     // Stores an arrived device's fields, each cut to its field: in the
-    // record that the seed made for the same path, if there is one (the
-    // system may announce a device that was already there when the window
-    // registered), else in the lowest free slot. False, storing nothing,
-    // when every slot is in use.
+    // record of the same path, if there is one (the seed's, as the system
+    // may announce a device that was already there when the window
+    // registered; or one whose removal was missed), else in the lowest free
+    // slot. False, storing nothing, when every slot is in use.
     bool AddDevice(const char* pszPath, const DeviceFields& fields);
     // The same for the strings of an arrival, without an instance ID.
     bool AddVolume(const char* pszPath, const char* pszService, const char* pszTypeName,
                    const char* pszFriendlyName, const char* pszDeviceDesc, const char* pszMfg);
     // Stores a device found present at start, as a seeded record.
     bool SeedDevice(const char* pszPath, const DeviceFields& fields);
+    // Frees every record whose device pfnIsPresent finds gone: a device
+    // whose removal was missed. Returns how many were freed.
+    int ReleaseAbsent(PresenceTest pfnIsPresent, void* pContext);
     // Clears the whole slot, freeing it.
     void RemoveVolume(int index);
     // Lowest free index, or -1.
@@ -53,11 +59,7 @@ public:
     void FieldsOf(int index, DeviceFields& fields) const;
 
 private:
-    bool Store(const char* pszPath, const char* pszService, const char* pszTypeName, const char* pszFriendlyName,
-               const char* pszDeviceDesc, const char* pszMfg, const char* pszInstanceId, bool bSeeded);
-    // Lowest index in use whose path equals pszPath, ASCII case ignored, among
-    // the seeded records only with bSeededOnly; or -1.
-    int Find(const char* pszPath, bool bSeededOnly) const;
+    bool Store(const char* pszPath, const DeviceFields& fields, bool bSeeded);
 
     DeviceRecord m_records[DEVICE_STORE_SLOTS];
 };

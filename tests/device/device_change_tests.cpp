@@ -126,19 +126,20 @@ TEST_F(DeviceChangeTest, DropsExactRepeatsOnly)
     EXPECT_EQ(Messages({kStickAttached, kStickRemoved, kStickAttached}), LoggedMessages());
     EXPECT_EQ(1, InUse());
 
-    // The repeat test counts case: a path differing only in case is new.
+    // The repeat test counts case: a path differing only in case is new,
+    // but the store finds the record of its path whatever the case.
     std::string lower = path;
     for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     Arrive(lower);
-    EXPECT_EQ(2, InUse());
-    // Removal finds the stored path whatever its case, lowest slot first.
-    Remove(path);
     EXPECT_EQ(1, InUse());
-    EXPECT_EQ('\0', m_store->Record(0).szDevicePath[0]);
+    Remove(path);
+    EXPECT_EQ(0, InUse());
     EXPECT_EQ(4u + 1u, LoggedMessages().size());
 }
 
-TEST_F(DeviceChangeTest, ArrivalsABATakeTwoSlotsForA)
+// A's removal was missed: its next arrival takes its old slot, and the one
+// removal frees it.
+TEST_F(DeviceChangeTest, ArrivalsABAKeepOneSlotForA)
 {
     SimulatedUsbDevice b(UsbDeviceSpec{"USB\\VID_067B&PID_2303\\SER1", "USBSER", "Prolific", "Serial", "Prolific", ""});
     b.SetPresent(true);
@@ -146,32 +147,29 @@ TEST_F(DeviceChangeTest, ArrivalsABATakeTwoSlotsForA)
     Arrive(a);
     Arrive(b.BroadcastPath());
     Arrive(a);
-    EXPECT_EQ(3, InUse());
+    EXPECT_EQ(2, InUse());
     EXPECT_EQ(0, m_store->FindVolume(a.c_str()));
-    EXPECT_EQ(1, m_store->FindVolume(b.BroadcastPath().c_str()));
 
     Remove(a);
-    EXPECT_EQ('\0', m_store->Record(0).szDevicePath[0]) << "the lower of A's slots goes first";
-    EXPECT_EQ(2, m_store->FindVolume(a.c_str()));
+    EXPECT_EQ(-1, m_store->FindVolume(a.c_str()));
     EXPECT_EQ(Messages({kStickAttached, "USB serial device attached: 'Prolific' / 'Serial' / 'Prolific'",
                         kStickAttached, kStickRemoved}),
               LoggedMessages());
 }
 
-TEST_F(DeviceChangeTest, AFullStoreStillLogsTheArrivalButNotItsRemoval)
+// A full store: the devices that went without their removal give up their
+// slots, the present stick keeps its own, and the arrival is stored.
+TEST_F(DeviceChangeTest, AFullStoreGivesUpTheSlotsOfDevicesThatAreGone)
 {
     for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
-        const std::string filler = "\\\\?\\usb#filler#" + std::to_string(i);
-        ASSERT_TRUE(m_store->AddVolume(filler.c_str(), "S", "T", "F", "D", "M"));
+        const std::string path = i == 0 ? Stick().InterfacePath() : "\\\\?\\usb#filler#" + std::to_string(i);
+        ASSERT_TRUE(m_store->AddVolume(path.c_str(), "S", "T", "F", "D", "M"));
     }
-    const std::string path = Stick().BroadcastPath();
-    Arrive(path);
-    Remove(path);
-    EXPECT_EQ(Messages({kStickAttached}), LoggedMessages());
-
-    Remove("\\\\?\\usb#filler#7");
-    Arrive(path);
-    EXPECT_EQ(7, m_store->FindVolume(path.c_str()));
+    SimulatedUsbDevice b(UsbDeviceSpec{"USB\\VID_067B&PID_2303\\SER1", "USBSER", "Prolific", "Serial", "Prolific", ""});
+    b.SetPresent(true);
+    Arrive(b.BroadcastPath());
+    EXPECT_EQ(2, InUse());
+    EXPECT_EQ(1, m_store->FindVolume(b.BroadcastPath().c_str()));
 }
 
 TEST_F(DeviceChangeTest, TheSeedStoresWhatFitsSilentlyAndTheRemovalsOfThoseAreLogged)
@@ -226,12 +224,13 @@ TEST_F(DeviceChangeTest, KeepsTheSilentServiceOutOfTheLogOnly)
     EXPECT_EQ(Messages(), LoggedMessages());
 }
 
-TEST_F(DeviceChangeTest, AnUnknownDeviceIsLoggedEmptyAndNotStored)
+TEST_F(DeviceChangeTest, AnUnknownDeviceIsLoggedEmptyBothWays)
 {
     SimulatedUsbDevice absent(UsbDeviceSpec{"USB\\VID_1234&PID_9999\\ABSENT", "USBSTOR", "X", "X", "X", ""});
     Arrive(absent.BroadcastPath());
+    EXPECT_STREQ("USB\\VID_1234&PID_9999\\ABSENT", m_store->Record(0).szInstanceId) << "the ID its path gives";
     Remove(absent.BroadcastPath());
-    EXPECT_EQ(Messages({" device attached: '' / '' / ''"}), LoggedMessages());
+    EXPECT_EQ(Messages({" device attached: '' / '' / ''", " device removed: '' / '' / ''"}), LoggedMessages());
     EXPECT_EQ(0, InUse());
 }
 
@@ -372,7 +371,7 @@ TEST(CreateDeviceStore, ConstructsTheStoreOnTheProcessHeap)
     ASSERT_NE(pStore, nullptr);
     EXPECT_EQ(HeapSize(hHeap, 0, pStore), sizeof(CDeviceInfoStore));
     int stored = 0;
-    while (pStore->AddVolume("\\\\?\\usb#x", "", "", "", "", "")) ++stored;
+    while (pStore->AddVolume(("\\\\?\\usb#" + std::to_string(stored)).c_str(), "", "", "", "", "")) ++stored;
     EXPECT_EQ(stored, DEVICE_STORE_SLOTS);
     HeapFree(hHeap, 0, pStore);
 }

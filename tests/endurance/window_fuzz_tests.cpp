@@ -52,17 +52,15 @@ class Expectation {
 public:
     explicit Expectation(const std::string& presentPath) : m_present(Lower(presentPath)) {}
 
-    void Interface(bool bArrived, const GUID& guid, const std::string& path)
+    void Interface(bool bArrived, const GUID& /*guid*/, const std::string& path)
     {
         ++m_events;
         if (bArrived == m_bLastArrival && path == m_lastPath) return;  // a repeat
         m_bLastArrival = bArrived;
         m_lastPath = path.substr(0, kRememberedPathChars);
         if (bArrived) {
-            ++m_lines;  // found or not, an arrival is logged
-            const bool bFound = std::memcmp(&guid, &kUsbDeviceInterfaceGuid, sizeof guid) == 0 &&
-                                Lower(path) == m_present;
-            if (bFound && m_stored.size() < kStoreSlots) m_stored.push_back(m_present);
+            ++m_lines;  // found or not, an arrival is logged and stored
+            Store(path);
             return;
         }
         const auto it = std::find(m_stored.begin(), m_stored.end(), Lower(path));
@@ -74,6 +72,18 @@ public:
     size_t Events() const { return m_events; }
 
 private:
+    // In the record of its path, else in a free slot, which a full store
+    // makes by giving up the records of devices not present.
+    void Store(const std::string& path)
+    {
+        if (path.empty() || std::find(m_stored.begin(), m_stored.end(), Lower(path)) != m_stored.end()) return;
+        if (m_stored.size() == kStoreSlots)
+            m_stored.erase(std::remove_if(m_stored.begin(), m_stored.end(),
+                                          [&](const std::string& stored) { return stored != m_present; }),
+                           m_stored.end());
+        if (m_stored.size() < kStoreSlots) m_stored.push_back(Lower(path.substr(0, kRememberedPathChars)));
+    }
+
     std::string m_present;
     bool m_bLastArrival = false;
     std::string m_lastPath;

@@ -36,7 +36,7 @@ TEST(DeviceStore, FillsAt200AndReusesTheLowestFreedSlot)
     EXPECT_EQ(150, store->GetFreeIndex());
 }
 
-TEST(DeviceStore, FindIgnoresCaseAndMatchesTheLowestSlotInUse)
+TEST(DeviceStore, FindIgnoresCaseAndAStoredPathKeepsItsSlot)
 {
     auto store = std::make_unique<CDeviceInfoStore>();
     Add(*store, "\\\\?\\usb#vid_0a0b&pid_1234#sn1#{a5dcbf10}");
@@ -44,9 +44,9 @@ TEST(DeviceStore, FindIgnoresCaseAndMatchesTheLowestSlotInUse)
     Add(*store, "\\\\?\\USB#VID_0A0B&PID_1234#SN1#{A5DCBF10}");
 
     EXPECT_EQ(0, store->FindVolume("\\\\?\\USB#VID_0A0B&PID_1234#SN1#{A5DCBF10}"));
+    EXPECT_EQ(2, store->GetFreeIndex());
     store->RemoveVolume(0);
-    EXPECT_EQ(2, store->FindVolume("\\\\?\\usb#vid_0a0b&pid_1234#sn1#{a5dcbf10}"));
-    EXPECT_EQ(-1, store->FindVolume("\\\\?\\usb#vid_0a0b&pid_1234#sn1"));
+    EXPECT_EQ(-1, store->FindVolume("\\\\?\\usb#vid_0a0b&pid_1234#sn1#{a5dcbf10}"));
 }
 
 TEST(DeviceStore, AnEmptyPathNeverMatchesAFreeSlot)
