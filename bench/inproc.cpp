@@ -90,7 +90,7 @@ int main(int argc, char** argv)
     const std::string path = present.back()->BroadcastPath();
     const std::string instanceId = Spec(devices - 1).instanceId;
     UsbIdentity identity;
-    ParseUsbIdentity(instanceId.c_str(), identity);
+    ParseUsbIdentity(instanceId.c_str(), CAPABILITIES_UNKNOWN, identity);
 
     HKEY hBench = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBenchKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,

@@ -47,8 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         InstanceIdFromInterfacePath(path.c_str(), szInstanceId);
         if (std::strchr(szInstanceId, '#') != nullptr) std::abort();
         UsbIdentity identity;
-        ParseUsbIdentity(path.c_str(), identity);
-        if (IsMadeUpSerial(identity.szSerial) || std::strlen(identity.szVendorId) % 4 != 0) std::abort();
+        ParseUsbIdentity(path.c_str(), CAPABILITIES_UNKNOWN, identity);
+        if (IsMadeUpSerial(identity.szSerial, CAPABILITIES_UNKNOWN) || std::strlen(identity.szVendorId) % 4 != 0)
+            std::abort();
+        const PnpCapabilities capabilities = {true, op & 0x10u};
+        ParseUsbIdentity(path.c_str(), capabilities, identity);
+        if ((op & 0x10u) == 0 && identity.szSerial[0] != '\0') std::abort();
         switch (op % 5) {
         case 0:
         case 3: {
@@ -63,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 text_detail::CopyBounded(field, DEVINFO_TEXT_SIZE, path.c_str());
             CopyText(fields.szTypeName, path.c_str());
             CopyText(fields.szInstanceId, path.c_str());
+            fields.capabilities = capabilities;
             const bool added = seed ? store->SeedDevice(path.c_str(), fields) : store->AddDevice(path.c_str(), fields);
             if (added != (slot >= 0)) std::abort();
             if (added) {  // an empty path leaves the slot free

@@ -19,6 +19,7 @@ struct DeviceFields {
     char szDeviceDesc[DEVINFO_TEXT_SIZE];
     char szMfg[DEVINFO_TEXT_SIZE];
     char szInstanceId[DEVICE_ID_SIZE];
+    PnpCapabilities capabilities;  // whether Windows made the serial number up
 };
 
 // A storage service of this exact name is kept out of the device log and its

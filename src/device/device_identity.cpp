@@ -29,12 +29,13 @@ void TakeHexId(const char* pToken, size_t cchToken, const char* pszKey, char (&s
 
 }  // namespace
 
-bool IsMadeUpSerial(const char* pszInstancePart)
+bool IsMadeUpSerial(const char* pszInstancePart, const PnpCapabilities& capabilities)
 {
+    if (capabilities.bKnown) return (capabilities.ulFlags & CAPABILITY_UNIQUE_ID) == 0;
     return pszInstancePart[0] != '\0' && pszInstancePart[1] == '&';
 }
 
-void ParseUsbIdentity(const char* pszInstanceId, UsbIdentity& identity)
+void ParseUsbIdentity(const char* pszInstanceId, const PnpCapabilities& capabilities, UsbIdentity& identity)
 {
     identity.szVendorId[0] = '\0';
     identity.szProductId[0] = '\0';
@@ -59,7 +60,7 @@ void ParseUsbIdentity(const char* pszInstanceId, UsbIdentity& identity)
 
     if (pDeviceIdEnd == nullptr) return;
     const char* pszLast = std::strrchr(pDeviceIdEnd, '\\') + 1;
-    if (!IsMadeUpSerial(pszLast)) CopyText(identity.szSerial, pszLast);
+    if (!IsMadeUpSerial(pszLast, capabilities)) CopyText(identity.szSerial, pszLast);
 }
 
 void InstanceIdFromInterfacePath(const char* pszPath, char (&szInstanceId)[DEVICE_ID_SIZE])

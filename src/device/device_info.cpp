@@ -95,6 +95,14 @@ void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DeviceFie
     ReadTextProperty(hDevInfo, devInfoData, SPDRP_SERVICE, fields.szService);
     ReadTextProperty(hDevInfo, devInfoData, SPDRP_MFG, fields.szMfg);
 
+    DWORD dwType = 0;
+    DWORD dwCapabilities = 0;
+    fields.capabilities.bKnown =
+        SetupDiGetDeviceRegistryPropertyA(hDevInfo, &devInfoData, SPDRP_CAPABILITIES, &dwType,
+                                          reinterpret_cast<BYTE*>(&dwCapabilities), sizeof dwCapabilities, nullptr) &&
+        dwType == REG_DWORD;
+    fields.capabilities.ulFlags = fields.capabilities.bKnown ? dwCapabilities : 0;
+
     CopyText(fields.szTypeName, fields.szService);
     for (const ServiceTypeRow* row = ServiceTypeTable; row->szService[0] != '\0'; ++row) {
         Trace(1, "################# service=%s", fields.szService);

@@ -99,7 +99,7 @@ CDeviceStrings::CDeviceStrings(const DeviceFields& fields)
                     fields.szMfg,         fields.szInstanceId,   m_identity.szVendorId,
                     m_identity.szProductId, m_identity.szSerial}
 {
-    ParseUsbIdentity(fields.szInstanceId, m_identity);
+    ParseUsbIdentity(fields.szInstanceId, fields.capabilities, m_identity);
 }
 
 void ReportDevice(DeviceEvent event, const DeviceFields& fields)
@@ -114,8 +114,11 @@ void ReportDevice(DeviceEvent event, const DeviceFields& fields)
 
 void ReportVolume(VolumeEvent event, const VolumeFacts& facts)
 {
+    // The capabilities of the volume's USB device are not among its facts
+    // yet: the form of its instance ID decides whether Windows made its
+    // serial number up.
     UsbIdentity identity;
-    ParseUsbIdentity(facts.szInstanceId, identity);
+    ParseUsbIdentity(facts.szInstanceId, CAPABILITIES_UNKNOWN, identity);
     const char* const apszStrings[VOLUME_EVENT_STRINGS] = {
         facts.szDrive,       facts.szLabel,       facts.szFileSystem, facts.szSerial,         facts.szCapacity,
         facts.szVolumeName, facts.szInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};

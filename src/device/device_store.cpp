@@ -53,6 +53,7 @@ bool CDeviceInfoStore::Store(const char* pszPath, const DeviceFields& fields, bo
     CopyText(record.szDeviceDesc, fields.szDeviceDesc);
     CopyText(record.szMfg, fields.szMfg);
     CopyText(record.szInstanceId, fields.szInstanceId);
+    record.capabilities = fields.capabilities;
     record.bSeeded = bSeeded;
     return true;
 }
@@ -93,6 +94,7 @@ void CDeviceInfoStore::FieldsOf(int index, DeviceFields& fields) const
     CopyText(fields.szDeviceDesc, record.szDeviceDesc);
     CopyText(fields.szMfg, record.szMfg);
     CopyText(fields.szInstanceId, record.szInstanceId);
+    fields.capabilities = record.capabilities;
 }
 
 int CDeviceInfoStore::FindVolume(const char* pszPath) const

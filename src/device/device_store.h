@@ -21,6 +21,7 @@ struct DeviceRecord {
     char szDeviceDesc[RECORD_TEXT_SIZE];
     char szMfg[RECORD_TEXT_SIZE];
     char szInstanceId[DEVICE_ID_SIZE];  // for the removal's event: the device can no longer be asked
+    PnpCapabilities capabilities;  // likewise, so that its serial number reads as the arrival's did
     bool bSeeded;  // found present at start rather than announced by an arrival
 };
 

@@ -6,10 +6,10 @@
 
 namespace {
 
-std::string Parsed(const char* pszInstanceId)
+std::string Parsed(const char* pszInstanceId, const PnpCapabilities& capabilities = CAPABILITIES_UNKNOWN)
 {
     UsbIdentity identity;
-    ParseUsbIdentity(pszInstanceId, identity);
+    ParseUsbIdentity(pszInstanceId, capabilities, identity);
     return std::string(identity.szVendorId) + "|" + identity.szProductId + "|" + identity.szSerial;
 }
 
@@ -37,6 +37,9 @@ TEST(ParseUsbIdentity, TakesVendorProductAndASerialWindowsDidNotMakeUp)
     // Windows makes a serial up with '&' second; a serial of the device's
     // own may hold one elsewhere.
     EXPECT_EQ("0A0B|1234|AB&CD", Parsed("USB\\VID_0A0B&PID_1234\\AB&CD"));
+    // Where the device's capabilities are known, they alone tell (CM_DEVCAP_UNIQUEID).
+    EXPECT_EQ("0A0B|1234|S&N1", Parsed("USB\\VID_0A0B&PID_1234\\S&N1", {true, 0x84 | CAPABILITY_UNIQUE_ID}));
+    EXPECT_EQ("0A0B|1234|", Parsed("USB\\VID_0A0B&PID_1234\\SN0001", {true, 0x84}));
 }
 
 TEST(IsRecordedUsbDevice, TakesUsbDevicesButNotTheirInterfacesNorRootHubs)
