@@ -1,5 +1,7 @@
-// Builds device log lines from arbitrary field text: the line must stay one
-// line, inside its buffer, ending in CRLF, with every printable byte kept.
+// Builds device log lines from arbitrary field text: each field's quotes
+// doubled, so that it reads back as a prefix of the text and never closes
+// early; the line must stay one line, inside its buffer, ending in CRLF,
+// with every printable byte kept.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,9 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string field(reinterpret_cast<const char*>(data), size);
     field = field.substr(0, field.find('\0'));
 
+    char szQuoted[QUOTED_FIELD_SIZE];
+    const size_t cchQuoted = DoubleQuotes(szQuoted, field.c_str());
+    if (cchQuoted != std::strlen(szQuoted)) std::abort();
+    std::string undoubled;
+    for (size_t i = 0; i < cchQuoted; ++i) {
+        if (szQuoted[i] == '\'' && szQuoted[++i] != '\'') std::abort();  // a lone quote
+        undoubled.push_back(szQuoted[i]);
+    }
+    if (field.compare(0, undoubled.size(), undoubled) != 0) std::abort();
+
     char szMessage[1024];
-    FormatText(szMessage, "%s device %s: '%s' / '%s' / '%s'", "USB storage", "attached", field.c_str(),
-               field.c_str(), field.c_str());
+    FormatText(szMessage, "%s device %s: '%s' / '%s' / '%s'", "USB storage", "attached", szQuoted, szQuoted,
+               szQuoted);
     std::string before = szMessage;
     ReplaceControlChars(szMessage);
     if (std::strlen(szMessage) != before.size()) std::abort();

@@ -11,10 +11,19 @@
 #include "eventlog/known_devices.h"
 #include "eventlog/run.h"
 #include "log/device_log.h"
+#include "log/log_backlog.h"
+#include "log/log_line.h"
+#include "log/now_text.h"
 
 namespace {
 
 constexpr char DEVICE_LOG_FORMAT[] = "%s device %s: '%s' / '%s' / '%s'";
+// The longest line, each quoted field at its longest, still fits with the
+// longest date and time: no cut ever ends it inside a field.
+static_assert(DEVINFO_TYPENAME_SIZE - 1 + sizeof " device attached: '' / '' / ''" - 1 + 3 * (QUOTED_FIELD_SIZE - 1) +
+                      2 * (DATETIME_SIZE - 1) + sizeof " - " - 1 + sizeof "  \r\n" - 1 <
+                  LOG_LINE_SIZE,
+              "a device line fits its buffer");
 
 // The device log's word for the event; null for an event without a line.
 const char* LineWord(DeviceEvent event)
@@ -107,9 +116,15 @@ void ReportDevice(DeviceEvent event, const DeviceFields& fields)
     const CDeviceStrings strings(fields);
     ReportEvent(static_cast<EventId>(event), strings.Strings());
     if (IsFirstSighting(event, fields.szInstanceId)) ReportEvent(EVENT_DEVICE_FIRST_SEEN, strings.Strings());
-    if (const char* pszWord = LineWord(event))
-        LogDevice(DEVICE_LOG_FORMAT, fields.szTypeName, pszWord, fields.szFriendlyName, fields.szDeviceDesc,
-                  fields.szMfg);
+    const char* pszWord = LineWord(event);
+    if (pszWord == nullptr) return;
+    char szFriendlyName[QUOTED_FIELD_SIZE];
+    char szDeviceDesc[QUOTED_FIELD_SIZE];
+    char szMfg[QUOTED_FIELD_SIZE];
+    DoubleQuotes(szFriendlyName, fields.szFriendlyName);
+    DoubleQuotes(szDeviceDesc, fields.szDeviceDesc);
+    DoubleQuotes(szMfg, fields.szMfg);
+    LogDevice(DEVICE_LOG_FORMAT, fields.szTypeName, pszWord, szFriendlyName, szDeviceDesc, szMfg);
 }
 
 void ReportVolume(VolumeEvent event, const VolumeFacts& facts)

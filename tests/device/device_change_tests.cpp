@@ -252,9 +252,9 @@ TEST_F(DeviceChangeTest, DeviceNamesCannotSplitALine)
     Arrive(evil.BroadcastPath());
     Remove(evil.BroadcastPath());
     const Messages expected = {
-        "USB storage device attached: 'Evil  01.01.2000 - 00:00:00  USB storage device removed: 'x'' / "
+        "USB storage device attached: 'Evil  01.01.2000 - 00:00:00  USB storage device removed: ''x''' / "
         "'Desc with  tab' / 'Mfg '",
-        "USB storage device removed: 'Evil  01.01.2000 - 00:00:00  USB storage device removed: 'x'' / "
+        "USB storage device removed: 'Evil  01.01.2000 - 00:00:00  USB storage device removed: ''x''' / "
         "'Desc with  tab' / 'Mfg '"};
     EXPECT_EQ(expected, LoggedMessages());
 }

@@ -108,6 +108,18 @@ TEST(ReplaceControlChars, BlanksControlsAndKeepsPrintableBytes)
     EXPECT_STREQ("Stick  2026 - 00:00  USB storage device attached  [2J |\xE4\xF6\xFC\x80\xFF", text);
 }
 
+// A field of the device log line cannot close itself: its quotes come in
+// pairs, also where the field is cut.
+TEST(DoubleQuotes, DoublesEveryQuoteAndCutsBetweenPairs)
+{
+    char field[QUOTED_FIELD_SIZE];
+    EXPECT_EQ(42u, DoubleQuotes(field, "Keyboard' / 'HID Keyboard Device' / 'x"));
+    EXPECT_STREQ("Keyboard'' / ''HID Keyboard Device'' / ''x", field);
+    char small[5];
+    EXPECT_EQ(3u, DoubleQuotes(small, "abc'd")) << "never half a pair";
+    EXPECT_EQ(4u, DoubleQuotes(small, "''c"));
+}
+
 TEST(EventStrings, TheConsoleUserIsDomainBackslashUserTheNameAloneOrNothing)
 {
     char szUser[CONSOLE_USER_SIZE];
