@@ -53,17 +53,15 @@ unsigned long long Now()
     return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-// A device attached or found at start that the machine has not seen before
-// is recorded at once. On the run that learns what Windows knew, the devices
-// present at start are among those, not new.
+// A device attached or found at start that the machine has not seen before.
+// On the run that learns what Windows knew, the devices present at start are
+// among those, not new.
 bool IsFirstSighting(DeviceEvent event, const char* pszInstanceId)
 {
     if (event == DeviceEvent::Removed || pszInstanceId[0] == '\0' || !KnownDevicesOpen() ||
         IsKnownDevice(pszInstanceId))
         return false;
-    if (event == DeviceEvent::PresentAtStart && KnownDevicesAreNew()) return false;
-    RecordKnownDevice(pszInstanceId, Now());
-    return true;
+    return event != DeviceEvent::PresentAtStart || !KnownDevicesAreNew();
 }
 
 // A time of Windows' record as the events give it; empty where it has none.
@@ -115,7 +113,12 @@ void ReportDevice(DeviceEvent event, const DeviceFields& fields)
 {
     const CDeviceStrings strings(fields);
     ReportEvent(static_cast<EventId>(event), strings.Strings());
-    if (IsFirstSighting(event, fields.szInstanceId)) ReportEvent(EVENT_DEVICE_FIRST_SEEN, strings.Strings());
+    // Recorded at once, once its 108 is out: that follows its event directly,
+    // and a failure to record it is reported behind both.
+    if (IsFirstSighting(event, fields.szInstanceId)) {
+        ReportEvent(EVENT_DEVICE_FIRST_SEEN, strings.Strings());
+        RecordKnownDevice(fields.szInstanceId, Now());
+    }
     const char* pszWord = LineWord(event);
     if (pszWord == nullptr) return;
     char szFriendlyName[QUOTED_FIELD_SIZE];

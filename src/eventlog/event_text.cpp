@@ -45,3 +45,24 @@ void FormatRunId(char (&szRun)[RUN_ID_SIZE], const UtcTime& time)
     FormatText(szRun, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", time.year % 10000, time.month % 100, time.day % 100,
                time.hour % 100, time.minute % 100, time.second % 100, time.millisecond % 1000);
 }
+
+void FormatKnownDeviceFailure(char (&szText)[KNOWN_DEVICE_FAILURE_SIZE], const char* pszKey, unsigned long ulMax,
+                              const char* pszInstanceId, long lError, const char* pszErrorText)
+{
+    if (lError != 0) {
+        FormatText(szText,
+                   "%s cannot be recorded as a device this machine has seen, so it gets event 108 again at its "
+                   "next attachment: RegSetValueExA(HKLM\\%s) failed, error %ld: %s",
+                   pszInstanceId, pszKey, lError, pszErrorText);
+    } else if (pszInstanceId != nullptr) {
+        FormatText(szText,
+                   "The record of devices this machine has seen (HKLM\\%s) is full at %lu devices, so %s is not "
+                   "recorded: it and every device first seen from now on get event 108 at every attachment",
+                   pszKey, ulMax, pszInstanceId);
+    } else {
+        FormatText(szText,
+                   "The record of devices this machine has seen (HKLM\\%s) is full at %lu devices: every device "
+                   "first seen from now on gets event 108 at every attachment",
+                   pszKey, ulMax);
+    }
+}

@@ -26,3 +26,12 @@ void FormatUtcTime(char (&szTime)[UTC_TIME_SIZE], const UtcTime& time);
 // that a quick restart is a run of its own: "YYYY-MM-DDTHH:MM:SS.mmmZ".
 constexpr size_t RUN_ID_SIZE = 25;
 void FormatRunId(char (&szRun)[RUN_ID_SIZE], const UtcTime& time);
+
+// Event 122's text when a device cannot be recorded as one this machine has
+// seen, under the key pszKey: the record holds ulMax devices already (lError
+// 0; pszInstanceId null when a run finds it full at its start), or the
+// write failed with lError, whose system text is pszErrorText. Says what
+// follows: such a device counts as new at every attachment.
+constexpr size_t KNOWN_DEVICE_FAILURE_SIZE = 768;
+void FormatKnownDeviceFailure(char (&szText)[KNOWN_DEVICE_FAILURE_SIZE], const char* pszKey, unsigned long ulMax,
+                              const char* pszInstanceId, long lError, const char* pszErrorText);

@@ -23,5 +23,9 @@ bool KnownDevicesAreNew();
 // True when the device is recorded.
 bool IsKnownDevice(const char* pszInstanceId);
 // Records the device, first seen at ullFirstSeen (a FILETIME's ticks); false
-// when it is not recorded (the record is full, or cannot be written: traced).
+// when it is not recorded: the record is full, or cannot be written. The
+// first such failure of a run is reported (event 122).
 bool RecordKnownDevice(const char* pszInstanceId, unsigned long long ullFirstSeen);
+// Reports a record that is full already, as RecordKnownDevice's failure is,
+// once the run's start is: every new device will count as new again.
+void ReportKnownDevicesFull();

@@ -162,6 +162,7 @@ void ReportRunStarted(DWORD dwPresentDevices)
         ReportStateFailure(pendingFailure);
         pendingFailure = {ERROR_SUCCESS, nullptr, nullptr};
     }
+    ReportKnownDevicesFull();
 }
 
 void ReportDeviceLogNotice(const DeviceLogNotice& notice)

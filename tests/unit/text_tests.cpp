@@ -196,3 +196,17 @@ TEST(VolumeTable, OneVolumePerLetterUntilItGoes)
     EXPECT_FALSE(table.Unmount('E', removed));
     EXPECT_FALSE(table.Mount(VolumeFacts{"1:", "", "", "", "", "", ""}, nullptr, false)) << "no drive letter";
 }
+
+// Event 122 when a device cannot be recorded as known: why, and what follows.
+TEST(EventStrings, AKnownDeviceThatCannotBeRecordedIsExplained)
+{
+    char szText[KNOWN_DEVICE_FAILURE_SIZE];
+    FormatKnownDeviceFailure(szText, "SOFTWARE\\P", 4096, nullptr, 0, "");
+    EXPECT_STREQ("The record of devices this machine has seen (HKLM\\SOFTWARE\\P) is full at 4096 devices: every "
+                 "device first seen from now on gets event 108 at every attachment",
+                 szText);
+    FormatKnownDeviceFailure(szText, "SOFTWARE\\P", 4096, "USB\\X", 5, "Access is denied.");
+    EXPECT_STREQ("USB\\X cannot be recorded as a device this machine has seen, so it gets event 108 again at its "
+                 "next attachment: RegSetValueExA(HKLM\\SOFTWARE\\P) failed, error 5: Access is denied.",
+                 szText);
+}
