@@ -20,6 +20,14 @@ public:
     Handle get() const { return m_h; }
     explicit operator bool() const { return m_h != Traits::Invalid(); }
 
+    // Gives the handle up to the caller, who closes it.
+    Handle release()
+    {
+        const Handle h = m_h;
+        m_h = Traits::Invalid();
+        return h;
+    }
+
     void reset(Handle h = Traits::Invalid())
     {
         if (m_h != Traits::Invalid()) Traits::Close(m_h);
@@ -33,6 +41,12 @@ private:
 struct FileHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { CloseHandle(h); }
+};
+
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
     static void Close(Handle h) { CloseHandle(h); }
 };
 
@@ -55,6 +69,7 @@ struct RegKeyTraits {
 };
 
 using ScopedFile = ScopedHandle<FileHandleTraits>;
+using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedServiceHandle = ScopedHandle<ServiceHandleTraits>;
 using ScopedLocalMem = ScopedHandle<LocalMemTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
