@@ -55,6 +55,12 @@ void CreateDeviceNode(DevInfoList& list, SP_DEVINFO_DATA& data, const UsbDeviceS
     SetTextProperty(list.h, &data, SPDRP_DEVICEDESC, spec.deviceDesc);
     SetTextProperty(list.h, &data, SPDRP_MFG, spec.mfg);
     SetTextProperty(list.h, &data, SPDRP_LOCATION_INFORMATION, spec.location);
+    // Windows sets the capabilities itself; Wine lets them be set as a property.
+    const DWORD dwCapabilities = spec.capabilities.empty() ? 0 : std::stoul(spec.capabilities, nullptr, 16);
+    if (!spec.capabilities.empty() && !SetupDiSetDeviceRegistryPropertyA(list.h, &data, SPDRP_CAPABILITIES,
+                                                                         reinterpret_cast<const BYTE*>(&dwCapabilities),
+                                                                         sizeof dwCapabilities))
+        Fail("SetupDiSetDeviceRegistryPropertyA SPDRP_CAPABILITIES");
 }
 
 }  // namespace

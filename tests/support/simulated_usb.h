@@ -18,6 +18,7 @@ struct UsbDeviceSpec {
     std::string deviceDesc;
     std::string mfg;
     std::string location;
+    std::string capabilities = "";  // SPDRP_CAPABILITIES in hex (CM_DEVCAP_*)
 };
 
 class SimulatedUsbDevice {

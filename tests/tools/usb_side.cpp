@@ -3,8 +3,8 @@
 // database and sends the running Plugtrail the broadcasts the system would;
 // closes a debug run's window and removes the device nodes it made.
 //
-//   usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION
-//   usb_side insert ID SERVICE FRIENDLY DESC MFG LOCATION
+//   usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION [CAPABILITIES]
+//   usb_side insert ID SERVICE FRIENDLY DESC MFG LOCATION [CAPABILITIES]
 //   usb_side unplug ID
 //   usb_side send CODE [ID]
 //   usb_side find
@@ -14,6 +14,7 @@
 //   usb_side forget
 //   usb_side volume mount|insert|fixed|cdrom LETTER LABEL SERIAL
 //   usb_side volume again|net|unmount LETTER
+//   usb_side squat
 //
 // insert makes the device present without a broadcast: a device that is
 // already in when Plugtrail starts. history makes a device that Windows knows
@@ -26,11 +27,14 @@
 // LETTER a removable drive (fixed: a fixed one; cdrom: an optical one) with the label and the serial
 // number (eight hex digits), and broadcasts its arrival (insert: no
 // broadcast); again broadcasts the arrival once more, net as a network
-// drive's; unmount removes the drive and broadcasts its removal. Exit code 0
+// drive's; unmount removes the drive and broadcasts its removal. squat holds
+// Global\Plugtrail.Run, owned by BUILTIN\Users, until its standard input
+// ends. CAPABILITIES (hex) are the device's SPDRP_CAPABILITIES. Exit code 0
 // on success; otherwise a message on stderr and 1 (2 for a usage error).
 #include <windows.h>
 
 #include <dbt.h>
+#include <sddl.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -54,7 +58,7 @@ constexpr DWORD kFindTimeoutMs = 10000;
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: usb_side plug|insert ID SERVICE FRIENDLY DESC MFG LOCATION\n"
+                 "usage: usb_side plug|insert ID SERVICE FRIENDLY DESC MFG LOCATION [CAPABILITIES]\n"
                  "       usb_side unplug ID\n"
                  "       usb_side send CODE [ID]\n"
                  "       usb_side find\n"
@@ -63,7 +67,8 @@ int Usage()
                  "       usb_side history ID SERVICE FRIENDLY DESC MFG INSTALLED ARRIVED REMOVED\n"
                  "       usb_side forget\n"
                  "       usb_side volume mount|insert|fixed|cdrom LETTER LABEL SERIAL\n"
-                 "       usb_side volume again|net|unmount LETTER\n");
+                 "       usb_side volume again|net|unmount LETTER\n"
+                 "       usb_side squat\n");
     return 2;
 }
 
@@ -88,7 +93,7 @@ void SendInterfaceEvent(WPARAM code, const std::string& path)
     SendOrThrow(code, record.data());
 }
 
-int Plug(char** argv, bool bBroadcast)
+int Plug(char** argv, int argc, bool bBroadcast)
 {
     UsbDeviceSpec spec;
     spec.instanceId = argv[0];
@@ -97,6 +102,7 @@ int Plug(char** argv, bool bBroadcast)
     spec.deviceDesc = argv[3];
     spec.mfg = argv[4];
     spec.location = argv[5];
+    if (argc == 7) spec.capabilities = argv[6];
     SimulatedUsbDevice device(spec);
     device.Keep();
     device.SetPresent(true);
@@ -191,11 +197,27 @@ int Volume(const std::string& action, char cLetter, const char* pszLabel, const 
     return 0;
 }
 
+int Squat()
+{
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BUD:(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                         &sa.lpSecurityDescriptor, nullptr);
+    const HANDLE hMutex = CreateMutexA(&sa, TRUE, "Global\\Plugtrail.Run");
+    if (hMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
+        throw std::runtime_error("CreateMutexA failed, error " + std::to_string(GetLastError()));
+    std::printf("holding\n");
+    std::fflush(stdout);
+    while (std::getchar() != EOF) continue;
+    return 0;
+}
+
 int Run(int argc, char** argv)
 {
     if (argc < 2) return Usage();
     const std::string command = argv[1];
-    if ((command == "plug" || command == "insert") && argc == 8) return Plug(argv + 2, command == "plug");
+    if ((command == "plug" || command == "insert") && (argc == 8 || argc == 9))
+        return Plug(argv + 2, argc - 2, command == "plug");
+    if (command == "squat" && argc == 2) return Squat();
     if (command == "unplug" && argc == 3) return Unplug(argv[2]);
     if (command == "send" && (argc == 3 || argc == 4)) return Send(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "find" && argc == 2) return Find();
