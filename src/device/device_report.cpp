@@ -136,7 +136,7 @@ void ReportVolume(VolumeEvent event, const VolumeFacts& facts)
     // yet: the form of its instance ID decides whether Windows made its
     // serial number up.
     UsbIdentity identity;
-    ParseUsbIdentity(facts.szInstanceId, CAPABILITIES_UNKNOWN, identity);
+    ParseUsbIdentity(facts.szInstanceId, facts.capabilities, identity);
     const char* const apszStrings[VOLUME_EVENT_STRINGS] = {
         facts.szDrive,       facts.szLabel,       facts.szFileSystem, facts.szSerial,         facts.szCapacity,
         facts.szVolumeName, facts.szInstanceId, identity.szVendorId, identity.szProductId, identity.szSerial};

@@ -2,15 +2,13 @@
 
 #include <winioctl.h>
 
+#include "device/device_tree.h"
 #include "device/setupdi_list.h"
 #include "log/trace.h"
 #include "util/scoped_handle.h"
 #include "util/text.h"
 
 const GUID kGuidDevinterfaceVolume = {0x53F5630D, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
-
-GetParentFunction pfnCM_Get_Parent = CM_Get_Parent;
-GetDeviceIdFunction pfnCM_Get_Device_IDA = CM_Get_Device_IDA;
 
 namespace {
 
@@ -22,9 +20,6 @@ constexpr size_t ROOT_PATH_SIZE = 4;
 constexpr size_t DRIVE_DEVICE_SIZE = 7;
 // What GetVolumeInformationA may write into each of its texts.
 constexpr size_t VOLUME_TEXT_SIZE = MAX_PATH + 1;
-// The walk from a disk up to its USB device: the disk's parent is the USB
-// device, or a USB interface, a UASP or a card reader's node on the way.
-constexpr int USB_ANCESTOR_LEVELS = 4;
 
 // The device number of whatever pszDevicePath opens: opening it with no
 // access rights needs no rights, and touches no medium.
@@ -50,7 +45,8 @@ bool ReadDeviceNumber(const char* pszDevicePath, STORAGE_DEVICE_NUMBER& number)
 // The instance ID of the USB device behind the drive's disk (or, for an
 // optical drive, its CD-ROM device), found as the present interface of that
 // class with the drive's device type and number.
-void JoinUsbDevice(char cLetter, const GUID& storageClass, char (&szInstanceId)[DEVICE_ID_SIZE])
+void JoinUsbDevice(char cLetter, const GUID& storageClass, char (&szInstanceId)[DEVICE_ID_SIZE],
+                   PnpCapabilities* pCapabilities)
 {
     szInstanceId[0] = '\0';
     char szDevice[DRIVE_DEVICE_SIZE];
@@ -76,39 +72,13 @@ void JoinUsbDevice(char cLetter, const GUID& storageClass, char (&szInstanceId)[
             !ReadDeviceNumber(detailBuffer.detail.DevicePath, disk) || disk.DeviceType != volume.DeviceType ||
             disk.DeviceNumber != volume.DeviceNumber)
             continue;
-        FindUsbAncestor(devInfoData.DevInst, szInstanceId);
+        FindUsbAncestor(devInfoData.DevInst, szInstanceId, pCapabilities);
         return;
     }
     Trace(1, "%s: no disk of device number %lu", szDevice, volume.DeviceNumber);
 }
 
 }  // namespace
-
-bool FindUsbAncestor(DEVINST devInst, char (&szInstanceId)[DEVICE_ID_SIZE])
-{
-    szInstanceId[0] = '\0';
-    char szDeviceId[DEVICE_ID_SIZE];
-    for (int level = 0; level < USB_ANCESTOR_LEVELS; ++level) {
-        DEVINST parent = 0;
-        const CONFIGRET crParent = pfnCM_Get_Parent(&parent, devInst, 0);
-        if (crParent != CR_SUCCESS) {
-            Trace(1, "CM_Get_Parent(%lu) failed, CONFIGRET %lu", devInst, crParent);
-            return false;
-        }
-        const CONFIGRET crId = pfnCM_Get_Device_IDA(parent, szDeviceId, DEVICE_ID_SIZE, 0);
-        if (crId != CR_SUCCESS) {
-            Trace(1, "CM_Get_Device_IDA(%lu) failed, CONFIGRET %lu", parent, crId);
-            return false;
-        }
-        szDeviceId[DEVICE_ID_SIZE - 1] = '\0';
-        if (IsUsbDeviceId(szDeviceId)) {
-            CopyText(szInstanceId, szDeviceId);
-            return true;
-        }
-        devInst = parent;
-    }
-    return false;
-}
 
 bool ReadVolumeFacts(char cLetter, VolumeFacts& facts)
 {
@@ -119,7 +89,8 @@ bool ReadVolumeFacts(char cLetter, VolumeFacts& facts)
         Trace(1, "%s: drive type %u, not reported", szRoot, uType);
         return false;
     }
-    JoinUsbDevice(cLetter, uType == DRIVE_CDROM ? kGuidDevinterfaceCdrom : kGuidDevinterfaceDisk, facts.szInstanceId);
+    JoinUsbDevice(cLetter, uType == DRIVE_CDROM ? kGuidDevinterfaceCdrom : kGuidDevinterfaceDisk, facts.szInstanceId,
+                  &facts.capabilities);
     // A fixed disk or an optical drive counts only on USB: the machine's own
     // are not the audit's business.
     if (uType != DRIVE_REMOVABLE && facts.szInstanceId[0] == '\0') {

@@ -4,8 +4,7 @@
 
 #include <windows.h>
 
-#include <cfgmgr32.h>
-
+#include "device/device_tree.h"
 #include "device/volume_table.h"
 
 // The volume interface class, which a service in session 0 hears volumes
@@ -26,15 +25,3 @@ bool ReadVolumeFacts(char cLetter, VolumeFacts& facts);
 // ("\\?\STORAGE#Volume#...#{53f5630d-...}"), or 0 while it has none: a
 // letter may be given a moment after the interface arrives.
 char LetterOfVolumeInterface(const char* pszInterfacePath);
-
-// From a disk's device node up, at most four levels, to the first USB device
-// itself (not one of its interfaces): its instance ID into szInstanceId.
-// False, with szInstanceId empty, when no such node is on the way.
-bool FindUsbAncestor(DEVINST devInst, char (&szInstanceId)[DEVICE_ID_SIZE]);
-
-// The device tree's two calls the walk makes. Replaceable by tests: Wine's
-// device tree has no storage nodes, and its CM_Get_Parent is a stub.
-using GetParentFunction = CONFIGRET(WINAPI*)(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
-using GetDeviceIdFunction = CONFIGRET(WINAPI*)(DEVINST dnDevInst, PSTR pszBuffer, ULONG cchBuffer, ULONG ulFlags);
-extern GetParentFunction pfnCM_Get_Parent;
-extern GetDeviceIdFunction pfnCM_Get_Device_IDA;

@@ -26,6 +26,7 @@ struct VolumeFacts {
     char szCapacity[VOLUME_CAPACITY_SIZE];
     char szVolumeName[VOLUME_NAME_SIZE];
     char szInstanceId[DEVICE_ID_SIZE];  // the USB device that holds it; empty when it cannot be told
+    PnpCapabilities capabilities;       // what that device says of itself, for its serial number
 };
 
 // The volume serial number as Windows' "vol" shows it: eight upper-case hex

@@ -184,7 +184,7 @@ TEST(VolumeStrings, TheSerialNumberReadsAsVolShowsItAndTheCapacityInDecimal)
 TEST(VolumeTable, OneVolumePerLetterUntilItGoes)
 {
     CVolumeTable table;
-    VolumeFacts facts = {"E:", "STICK", "FAT32", "4C53-0001", "1024", "\\\\?\\Volume{A}\\", ""};
+    VolumeFacts facts = {"E:", "STICK", "FAT32", "4C53-0001", "1024", "\\\\?\\Volume{A}\\", "", CAPABILITIES_UNKNOWN};
     EXPECT_TRUE(table.Mount(facts, nullptr, false));
     EXPECT_TRUE(table.Mount(facts, nullptr, true)) << "a new medium";
     EXPECT_FALSE(table.Mount(facts, "\\\\?\\STORAGE#Volume#1", false)) << "a repeat";
@@ -194,7 +194,7 @@ TEST(VolumeTable, OneVolumePerLetterUntilItGoes)
     EXPECT_STREQ("STICK", removed.szLabel);
     EXPECT_FALSE(table.IsMounted('E'));
     EXPECT_FALSE(table.Unmount('E', removed));
-    EXPECT_FALSE(table.Mount(VolumeFacts{"1:", "", "", "", "", "", ""}, nullptr, false)) << "no drive letter";
+    EXPECT_FALSE(table.Mount(VolumeFacts{"1:", "", "", "", "", "", "", CAPABILITIES_UNKNOWN}, nullptr, false)) << "no drive letter";
 }
 
 // Event 122 when a device cannot be recorded as known: why, and what follows.
