@@ -9,6 +9,7 @@ add_library(plugtrail_pure OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/app/command_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_identity.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_store.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/device/keyboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/volume_queue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/volume_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/eventlog/event_text.cpp

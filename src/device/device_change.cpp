@@ -8,6 +8,7 @@
 #include "device/device_identity.h"
 #include "device/device_info.h"
 #include "device/device_report.h"
+#include "device/keyboard_change.h"
 #include "device/volume_change.h"
 #include "device/volume_info.h"
 #include "eventlog/event_log.h"
@@ -200,6 +201,12 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
     cLastArrival = cArrived;
     CopyText(szLastDevicePath, pszDevicePath);
 
+    // A keyboard's interface tells of a keyboard, not of a USB device.
+    if (GuidEquals(&classGuid, &kGuidDevinterfaceKeyboard)) {
+        if (bArrived) OnKeyboardArrival(pszDevicePath);
+        return;
+    }
+
     if (bArrived) {
         DeviceFields fields = {};
         // What the path names, before the lookup lower-cases it; a device the
@@ -210,7 +217,10 @@ void OnDeviceInterfaceChange(GUID classGuid, char* pszDevicePath, bool bArrived)
         GetDeviceInfo(&classGuid, pszDevicePath, fields);
         if (pDeviceStore != nullptr) StoreArrival(pszDevicePath, fields);
         Trace(1, "service=%s", fields.szService);
-        if (!IsSilentService(fields.szService)) ReportDevice(DeviceEvent::Attached, fields);
+        // A keyboard of this device may come next, and asks whether it is new.
+        if (!IsSilentService(fields.szService) && ReportDevice(DeviceEvent::Attached, fields) &&
+            pDeviceStore != nullptr)
+            pDeviceStore->NoteFirstSeen(pszDevicePath);
         return;
     }
 

@@ -8,12 +8,15 @@
 #include <cstring>
 
 #include "device/device_store.h"
+#include "device/device_tree.h"
 #include "device/setupdi_list.h"
 #include "log/trace.h"
 #include "util/text.h"
 
 const GUID kGuidDevinterfaceUsbDevice = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+const GUID kGuidDevinterfaceKeyboard = {
+    0x884B96C3, 0x56EF, 0x11D1, {0xBC, 0x8C, 0x00, 0xA0, 0xC9, 0x14, 0x05, 0xDD}};
 
 const ServiceTypeRow ServiceTypeTable[] = {
     {"BTHUSB", "Bluetooth"},
@@ -84,6 +87,20 @@ void ReadTextProperty(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DWORD dwP
     CopyText(out, buffer);
 }
 
+// The instance ID as the system spells it; anything short of the whole ID
+// leaves szInstanceId as it was.
+void ReadInstanceId(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&szInstanceId)[DEVICE_ID_SIZE])
+{
+    char szRead[DEVICE_ID_SIZE];
+    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, &devInfoData, szRead, sizeof szRead, nullptr)) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("SetupDiGetDeviceInstanceIdA", szInstanceId, dwError);
+        return;
+    }
+    szRead[DEVICE_ID_SIZE - 1] = '\0';
+    CopyText(szInstanceId, szRead);
+}
+
 // The fields as an arrival's record holds them, from the device's
 // properties; the type name from ServiceTypeTable, else the service name.
 void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DeviceFields& fields)
@@ -112,16 +129,7 @@ void ReadDeviceFields(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DeviceFie
         }
     }
 
-    // The instance ID as the system spells it; anything short of the whole
-    // ID leaves it as it was.
-    char szInstanceId[DEVICE_ID_SIZE];
-    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, &devInfoData, szInstanceId, sizeof szInstanceId, nullptr)) {
-        const DWORD dwError = GetLastError();
-        TraceFailure("SetupDiGetDeviceInstanceIdA", fields.szFriendlyName, dwError);
-        return;
-    }
-    szInstanceId[DEVICE_ID_SIZE - 1] = '\0';
-    CopyText(fields.szInstanceId, szInstanceId);
+    ReadInstanceId(hDevInfo, devInfoData, fields.szInstanceId);
 }
 
 }  // namespace
@@ -198,6 +206,51 @@ bool IsPresentUsbInterface(void* pDevInfo, const char* pszPath)
 }
 
 }  // namespace
+
+bool GetKeyboardInfo(const char* pszInterfacePath, KeyboardFacts& facts)
+{
+    facts = {};
+    InstanceIdFromInterfacePath(pszInterfacePath, facts.szInstanceId);
+    ScopedDevInfoList devInfo(
+        SetupDiGetClassDevsA(&kGuidDevinterfaceKeyboard, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!devInfo) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_KEYBOARD", dwError);
+        return false;
+    }
+    char szPath[DETAIL_BUFFER_SIZE];
+    CopyText(szPath, pszInterfacePath);
+    LowerAsciiInPlace(szPath);
+    SP_DEVINFO_DATA devInfoData;
+    auto isKeyboard = [&](const char* pszPath, const SP_DEVINFO_DATA& found) {
+        if (std::strcmp(pszPath, szPath) != 0) return false;
+        devInfoData = found;
+        return true;
+    };
+    if (!ForEachPresentInterface(devInfo.get(), &kGuidDevinterfaceKeyboard, false, isKeyboard)) return false;
+    ReadTextProperty(devInfo.get(), devInfoData, SPDRP_DEVICEDESC, facts.szDescription);
+    ReadInstanceId(devInfo.get(), devInfoData, facts.szInstanceId);
+    FindUsbAncestor(devInfoData.DevInst, facts.szUsbInstanceId);
+    return true;
+}
+
+void ForEachPresentKeyboard(void (*pfnVisit)(void* pContext, const char* pszInstanceId), void* pContext)
+{
+    ScopedDevInfoList devInfo(
+        SetupDiGetClassDevsA(&kGuidDevinterfaceKeyboard, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!devInfo) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_KEYBOARD", dwError);
+        return;
+    }
+    ForEachPresentInterface(devInfo.get(), &kGuidDevinterfaceKeyboard, false,
+                            [&](const char*, SP_DEVINFO_DATA& devInfoData) {
+                                char szInstanceId[DEVICE_ID_SIZE] = "";
+                                ReadInstanceId(devInfo.get(), devInfoData, szInstanceId);
+                                if (szInstanceId[0] != '\0') pfnVisit(pContext, szInstanceId);
+                                return false;
+                            });
+}
 
 int ReleaseAbsentDevices(CDeviceInfoStore& store)
 {

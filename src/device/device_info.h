@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "device/device_fields.h"
+#include "device/keyboard.h"
 
 constexpr size_t SERVICE_TYPE_FIELD_SIZE = 16;
 
@@ -15,6 +16,9 @@ class CDeviceInfoStore;
 
 // The USB device interface class: the one the window registers for.
 extern const GUID kGuidDevinterfaceUsbDevice;
+// The keyboard interface class, which the class driver registers for every
+// keyboard, USB, Bluetooth or PS/2; the window registers for it too.
+extern const GUID kGuidDevinterfaceKeyboard;
 
 // Maps a driver service to the label the log shows; ends with an empty row.
 struct ServiceTypeRow {
@@ -45,6 +49,16 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath, DeviceFields& fi
 // over the class, no enumeration report. Devices beyond the store's free
 // slots stay unknown.
 void SeedDeviceStore(CDeviceInfoStore& store);
+
+// Finds the present keyboard interface of pszInterfacePath and reads its
+// device: its own instance ID and description, and the USB device the
+// device tree leads to from it. False when it is not present any more; the
+// instance ID is then the one the path names. SetupDi and the device tree
+// only: nothing here touches a medium.
+bool GetKeyboardInfo(const char* pszInterfacePath, KeyboardFacts& facts);
+
+// Hands the instance ID of every keyboard present to pfnVisit.
+void ForEachPresentKeyboard(void (*pfnVisit)(void* pContext, const char* pszInstanceId), void* pContext);
 
 // Frees the store's records of devices whose USB device interface is no
 // longer present: devices that went without their removal being heard.

@@ -109,18 +109,19 @@ CDeviceStrings::CDeviceStrings(const DeviceFields& fields)
     ParseUsbIdentity(fields.szInstanceId, fields.capabilities, m_identity);
 }
 
-void ReportDevice(DeviceEvent event, const DeviceFields& fields)
+bool ReportDevice(DeviceEvent event, const DeviceFields& fields)
 {
     const CDeviceStrings strings(fields);
     ReportEvent(static_cast<EventId>(event), strings.Strings());
     // Recorded at once, once its 108 is out: that follows its event directly,
     // and a failure to record it is reported behind both.
-    if (IsFirstSighting(event, fields.szInstanceId)) {
+    const bool bFirstSighting = IsFirstSighting(event, fields.szInstanceId);
+    if (bFirstSighting) {
         ReportEvent(EVENT_DEVICE_FIRST_SEEN, strings.Strings());
-        RecordKnownDevice(fields.szInstanceId, Now());
+        RecordKnownDeviceNow(fields.szInstanceId);
     }
     const char* pszWord = LineWord(event);
-    if (pszWord == nullptr) return;
+    if (pszWord == nullptr) return bFirstSighting;
     char szFriendlyName[QUOTED_FIELD_SIZE];
     char szDeviceDesc[QUOTED_FIELD_SIZE];
     char szMfg[QUOTED_FIELD_SIZE];
@@ -128,13 +129,30 @@ void ReportDevice(DeviceEvent event, const DeviceFields& fields)
     DoubleQuotes(szDeviceDesc, fields.szDeviceDesc);
     DoubleQuotes(szMfg, fields.szMfg);
     LogDevice(DEVICE_LOG_FORMAT, fields.szTypeName, pszWord, szFriendlyName, szDeviceDesc, szMfg);
+    return bFirstSighting;
+}
+
+void ReportKeyboard(const KeyboardFacts& keyboard, const DeviceFields& usb, bool bHasUsbDevice, bool bNew)
+{
+    const CDeviceStrings device(usb);
+    const char* apszStrings[KEYBOARD_EVENT_STRINGS];
+    std::copy(std::begin(device.Strings()), std::end(device.Strings()), apszStrings);
+    // Without a USB device, its vendor and product are what the keyboard's
+    // own ID names.
+    UsbIdentity own;
+    if (!bHasUsbDevice) {
+        ParseUsbIdentity(keyboard.szInstanceId, CAPABILITIES_UNKNOWN, own);
+        apszStrings[DEVICE_STRING_VENDOR_ID] = own.szVendorId;
+        apszStrings[DEVICE_STRING_PRODUCT_ID] = own.szProductId;
+    }
+    apszStrings[DEVICE_EVENT_STRINGS] = keyboard.szInstanceId;
+    apszStrings[DEVICE_EVENT_STRINGS + 1] = keyboard.szDescription;
+    apszStrings[DEVICE_EVENT_STRINGS + 2] = bNew ? "yes" : "no";
+    ReportEvent(EVENT_KEYBOARD_ATTACHED, bNew ? EventLevel::Warning : EventLevel::Information, apszStrings);
 }
 
 void ReportVolume(VolumeEvent event, const VolumeFacts& facts)
 {
-    // The capabilities of the volume's USB device are not among its facts
-    // yet: the form of its instance ID decides whether Windows made its
-    // serial number up.
     UsbIdentity identity;
     ParseUsbIdentity(facts.szInstanceId, facts.capabilities, identity);
     const char* const apszStrings[VOLUME_EVENT_STRINGS] = {
@@ -162,4 +180,11 @@ void ReportDevicesKnownBefore(const CDeviceInfoStore& store)
     if (!KnownDevicesOpen() || !KnownDevicesAreNew()) return;
     HistoryContext history = {&store, Now()};
     ForEachRecordedUsbDevice(NoteRecordedDevice, &history);
+    // A keyboard present now is no keyboard new to the machine when it comes
+    // again: it gets no 109 now, and is known then.
+    ForEachPresentKeyboard(
+        [](void* pContext, const char* pszInstanceId) {
+            RecordKnownDevice(pszInstanceId, static_cast<const HistoryContext*>(pContext)->ullRunTime);
+        },
+        &history);
 }

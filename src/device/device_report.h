@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/device_fields.h"
+#include "device/keyboard.h"
 #include "device/volume_table.h"
 #include "eventlog/event_table.h"
 
@@ -17,6 +18,8 @@ enum class DeviceEvent : unsigned long {
 
 // A device's eight strings, as its events carry them first: its fields, and
 // the vendor, product and serial its instance ID gives.
+constexpr size_t DEVICE_STRING_VENDOR_ID = 5;
+constexpr size_t DEVICE_STRING_PRODUCT_ID = 6;
 class CDeviceStrings {
 public:
     explicit CDeviceStrings(const DeviceFields& fields);
@@ -32,7 +35,15 @@ private:
 // Reports the device: its event, event 108 right after an attachment or a
 // start that finds it new to the machine, then its line, whose trouble the
 // device log reports behind it.
-void ReportDevice(DeviceEvent event, const DeviceFields& fields);
+// True when it reported event 108.
+bool ReportDevice(DeviceEvent event, const DeviceFields& fields);
+
+// Reports a keyboard's arrival (event 109) with the strings of the USB
+// device it belongs to (usb; with bHasUsbDevice false, only the vendor and
+// product IDs of the keyboard's own ID) and whether it is new to this
+// machine, which makes it a warning. No device log line: its USB device has
+// its own.
+void ReportKeyboard(const KeyboardFacts& keyboard, const DeviceFields& usb, bool bHasUsbDevice, bool bNew);
 
 enum class VolumeEvent : unsigned long {
     Mounted = EVENT_VOLUME_MOUNTED,         // event 104
@@ -51,6 +62,7 @@ void ReportVolume(VolumeEvent event, const VolumeFacts& facts);
 void StartMonitoring(CDeviceInfoStore& store);
 
 // On the run that made the record of known devices: records every USB device
-// that Windows knew before, present or not, and reports event 107 for each
-// one not present at start, in the order SetupDi lists them.
+// that Windows knew before, present or not, and every keyboard present, and
+// reports event 107 for each USB device not present at start, in the order
+// SetupDi lists them.
 void ReportDevicesKnownBefore(const CDeviceInfoStore& store);

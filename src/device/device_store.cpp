@@ -1,8 +1,6 @@
 #include "device/device_store.h"
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "log/trace.h"
 #include "util/text.h"
@@ -55,6 +53,7 @@ bool CDeviceInfoStore::Store(const char* pszPath, const DeviceFields& fields, bo
     CopyText(record.szInstanceId, fields.szInstanceId);
     record.capabilities = fields.capabilities;
     record.bSeeded = bSeeded;
+    record.bFirstSeen = false;
     return true;
 }
 
@@ -110,7 +109,38 @@ int CDeviceInfoStore::FindVolume(const char* pszPath) const
 
 bool CDeviceInfoStore::HoldsInstanceId(const char* pszInstanceId) const
 {
-    return std::any_of(std::begin(m_records), std::end(m_records), [&](const DeviceRecord& record) {
-        return record.szDevicePath[0] != '\0' && EqualsIgnoreAsciiCase(record.szInstanceId, pszInstanceId);
-    });
+    return FindInstanceId(pszInstanceId) != -1;
+}
+
+int CDeviceInfoStore::FindInstanceId(const char* pszInstanceId) const
+{
+    for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
+        const DeviceRecord& record = m_records[i];
+        if (record.szDevicePath[0] != '\0' && EqualsIgnoreAsciiCase(record.szInstanceId, pszInstanceId)) return i;
+    }
+    return -1;
+}
+
+int CDeviceInfoStore::FindOnlyByUsbIds(const char* pszVendorId, const char* pszProductId) const
+{
+    if (pszVendorId[0] == '\0' || pszProductId[0] == '\0') return -1;
+    int found = -1;
+    UsbIdentity identity;
+    for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
+        const DeviceRecord& record = m_records[i];
+        if (record.szDevicePath[0] == '\0') continue;
+        ParseUsbIdentity(record.szInstanceId, record.capabilities, identity);
+        if (!EqualsIgnoreAsciiCase(identity.szVendorId, pszVendorId) ||
+            !EqualsIgnoreAsciiCase(identity.szProductId, pszProductId))
+            continue;
+        if (found != -1) return -1;
+        found = i;
+    }
+    return found;
+}
+
+void CDeviceInfoStore::NoteFirstSeen(const char* pszPath)
+{
+    const int index = FindVolume(pszPath);
+    if (index != -1) m_records[index].bFirstSeen = true;
 }

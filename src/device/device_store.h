@@ -23,6 +23,7 @@ struct DeviceRecord {
     char szInstanceId[DEVICE_ID_SIZE];  // for the removal's event: the device can no longer be asked
     PnpCapabilities capabilities;  // likewise, so that its serial number reads as the arrival's did
     bool bSeeded;  // found present at start rather than announced by an arrival
+    bool bFirstSeen;  // new to the machine with this attachment: its event 108 came with it
 };
 
 // Answers whether the device of an interface path is present now.
@@ -56,6 +57,13 @@ public:
     const DeviceRecord& Record(int index) const { return m_records[index]; }
     // True when a record in use holds this instance ID, ASCII case ignored.
     bool HoldsInstanceId(const char* pszInstanceId) const;
+    // Lowest index in use that holds this instance ID, ASCII case ignored; or -1.
+    int FindInstanceId(const char* pszInstanceId) const;
+    // The index of the one record in use whose instance ID has this vendor
+    // and product ID; -1 where none has, or more than one.
+    int FindOnlyByUsbIds(const char* pszVendorId, const char* pszProductId) const;
+    // Notes that the device of pszPath was new to the machine when it came.
+    void NoteFirstSeen(const char* pszPath);
     // A record's fields in the shape the reports take.
     void FieldsOf(int index, DeviceFields& fields) const;
 

@@ -88,6 +88,29 @@ void RegisterForVolumes(HWND hwnd)
     }
 }
 
+// Keyboards are reported by their own interface: without its notifications
+// no keyboard's arrival is heard. ERROR_SUCCESS, or the refusal's error,
+// which ReportKeyboardsRefused puts on record once the run's start is.
+DWORD RegisterForKeyboards(HWND hwnd)
+{
+    if (RegisterForInterfaces(hwnd, kGuidDevinterfaceKeyboard)) return ERROR_SUCCESS;
+    const DWORD dwError = GetLastError();
+    TraceFailure("RegisterDeviceNotificationA", "GUID_DEVINTERFACE_KEYBOARD", dwError);
+    return dwError;
+}
+
+void ReportKeyboardsRefused(DWORD dwError)
+{
+    char szError[ERROR_TEXT_SIZE];
+    SystemErrorText(dwError, szError, ErrorTextEnd::Dropped);
+    char szText[WINDOW_MESSAGE_SIZE];
+    FormatText(szText,
+               "Keyboard notifications could not be registered (RegisterDeviceNotificationA, error %lu: %s): no "
+               "keyboard's arrival is reported in this run",
+               dwError, szError);
+    ReportServiceError(szText);
+}
+
 // Registers the window for device notifications, notes the devices already
 // in, so that their removal is logged, and reports the start of monitoring.
 // Seeding after the registration and before the next message leaves no
@@ -109,12 +132,14 @@ bool BeginMonitoring(HWND hwnd)
         return false;
     }
     RegisterForVolumes(hwnd);
+    const DWORD dwKeyboardsError = RegisterForKeyboards(hwnd);
     // Start-up makes the store before the window; without one, the run's
     // start is all there is to report.
     if (pDeviceStore == nullptr) {
         ReportRunStarted(0);
     } else {
         StartMonitoring(*pDeviceStore);
+        if (dwKeyboardsError != ERROR_SUCCESS) ReportKeyboardsRefused(dwKeyboardsError);
         char szLetters[DRIVE_LETTERS_SIZE];
         DriveMaskToLetters(GetLogicalDrives(), szLetters);
         StartVolumeWork(szLetters);

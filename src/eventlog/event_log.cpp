@@ -105,13 +105,13 @@ void BeginEventRun(const char* pszRun, SequenceNote pfnTaken)
     pfnSequenceTaken = pfnTaken;
 }
 
-void ReportEvent(EventId id, const char* const* apszStrings, size_t cStrings)
+void ReportEvent(EventId id, EventLevel level, const char* const* apszStrings, size_t cStrings)
 {
     const EventDescription& event = DescribeEvent(id);
     if (cStrings != EventStringCount(id)) Trace(1, "event %lu: %u strings given", static_cast<unsigned long>(id),
                                                 static_cast<unsigned>(cStrings));
     if (cStrings > EVENT_OWN_STRINGS_MAX) cStrings = EVENT_OWN_STRINGS_MAX;
-    const WORD wType = static_cast<WORD>(event.level);
+    const WORD wType = static_cast<WORD>(level);
     if (!event.bDeviceTexts) {
         Report(wType, id, apszStrings, cStrings);
         return;

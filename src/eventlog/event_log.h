@@ -30,12 +30,20 @@ void BeginEventRun(const char* pszRun, SequenceNote pfnTaken);
 // Reports one event of the table, at its level, with its own strings, as
 // many as its row names (none null; unknown ones empty). Strings from
 // devices become as the row says. Allocates nothing.
-void ReportEvent(EventId id, const char* const* apszStrings, size_t cStrings);
+void ReportEvent(EventId id, EventLevel level, const char* const* apszStrings, size_t cStrings);
 template <size_t N>
 void ReportEvent(EventId id, const char* const (&apszStrings)[N])
 {
     static_assert(N <= EVENT_OWN_STRINGS_MAX, "an event's own strings fit its report");
-    ReportEvent(id, apszStrings, N);
+    ReportEvent(id, DescribeEvent(id).level, apszStrings, N);
+}
+// The same at another level than the table's, for an event whose level
+// depends on what it reports.
+template <size_t N>
+void ReportEvent(EventId id, EventLevel level, const char* const (&apszStrings)[N])
+{
+    static_assert(N <= EVENT_OWN_STRINGS_MAX, "an event's own strings fit its report");
+    ReportEvent(id, level, apszStrings, N);
 }
 
 // Reports that dwCount device log lines were lost (a warning).

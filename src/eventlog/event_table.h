@@ -20,6 +20,7 @@ enum EventId : unsigned long {
     EVENT_VOLUME_PRESENT = 106,
     EVENT_DEVICE_KNOWN_BEFORE = 107,
     EVENT_DEVICE_FIRST_SEEN = 108,
+    EVENT_KEYBOARD_ATTACHED = 109,
     EVENT_MONITORING_STARTED = 110,
     EVENT_MONITORING_STOPPED = 111,
     EVENT_UNCLEAN_END = 112,
@@ -46,7 +47,7 @@ struct EventDescription {
     const char* apszNames[EVENT_OWN_STRINGS_MAX];
 };
 
-// A device's eight strings, first in events 100, 101, 103, 107 and 108.
+// A device's eight strings, first in events 100, 101, 103, 107, 108 and 109.
 #define PLUGTRAIL_DEVICE_STRING_NAMES \
     "Type", "Friendly name", "Description", "Manufacturer", "Instance ID", "Vendor ID", "Product ID", "Serial number"
 // A volume's six and the four of the USB device that holds it.
@@ -65,6 +66,9 @@ inline constexpr EventDescription kEvents[] = {
     {EVENT_DEVICE_KNOWN_BEFORE, EventLevel::Information, true,
      {PLUGTRAIL_DEVICE_STRING_NAMES, "First installed (UTC)", "Last arrival (UTC)", "Last removal (UTC)"}},
     {EVENT_DEVICE_FIRST_SEEN, EventLevel::Information, true, {PLUGTRAIL_DEVICE_STRING_NAMES}},
+    // A warning where the keyboard is new to the machine.
+    {EVENT_KEYBOARD_ATTACHED, EventLevel::Information, true,
+     {PLUGTRAIL_DEVICE_STRING_NAMES, "Keyboard instance ID", "Keyboard description", "New to this machine"}},
     {EVENT_MONITORING_STARTED, EventLevel::Information, false, {"Version", "Devices present at start"}},
     {EVENT_MONITORING_STOPPED, EventLevel::Information, false, {"Reason"}},
     {EVENT_UNCLEAN_END, EventLevel::Warning, false,
@@ -98,3 +102,4 @@ constexpr size_t EventStringCount(EventId id)
 constexpr size_t DEVICE_EVENT_STRINGS = EventStringCount(EVENT_DEVICE_ATTACHED);
 constexpr size_t VOLUME_EVENT_STRINGS = EventStringCount(EVENT_VOLUME_MOUNTED);
 constexpr size_t HISTORY_EVENT_STRINGS = EventStringCount(EVENT_DEVICE_KNOWN_BEFORE);
+constexpr size_t KEYBOARD_EVENT_STRINGS = EventStringCount(EVENT_KEYBOARD_ATTACHED);

@@ -78,3 +78,10 @@ void ReportKnownDevicesFull()
 {
     if (hKnownDevices != nullptr && dwKnownCount >= KNOWN_DEVICES_MAX) ReportFailure(nullptr, ERROR_SUCCESS);
 }
+
+bool RecordKnownDeviceNow(const char* pszInstanceId)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return RecordKnownDevice(pszInstanceId, (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}

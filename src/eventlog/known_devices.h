@@ -26,6 +26,8 @@ bool IsKnownDevice(const char* pszInstanceId);
 // when it is not recorded: the record is full, or cannot be written. The
 // first such failure of a run is reported (event 122).
 bool RecordKnownDevice(const char* pszInstanceId, unsigned long long ullFirstSeen);
+// The same, first seen now.
+bool RecordKnownDeviceNow(const char* pszInstanceId);
 // Reports a record that is full already, as RecordKnownDevice's failure is,
 // once the run's start is: every new device will count as new again.
 void ReportKnownDevicesFull();

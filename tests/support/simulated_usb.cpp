@@ -8,16 +8,25 @@
 
 const GUID kUsbDeviceInterfaceGuid = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+const GUID kKeyboardInterfaceGuid = {
+    0x884B96C3, 0x56EF, 0x11D1, {0xBC, 0x8C, 0x00, 0xA0, 0xC9, 0x14, 0x05, 0xDD}};
 
 namespace {
 
 const GUID kUsbClassGuid = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-const char kDeviceClassesKey[] =
+const GUID kAnyClass = {};
+const GUID kKeyboardClassGuid = {0x4D36E96B, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const char kUsbDeviceClassesKey[] =
     "System\\CurrentControlSet\\Control\\DeviceClasses\\{A5DCBF10-6530-11D2-901F-00C04FB951ED}\\";
+const char kKeyboardDeviceClassesKey[] =
+    "System\\CurrentControlSet\\Control\\DeviceClasses\\{884B96C3-56EF-11D1-BC8C-00A0C91405DD}\\";
 
 struct DevInfoList {
     HDEVINFO h;
-    DevInfoList() : h(SetupDiCreateDeviceInfoList(&kUsbClassGuid, nullptr)) {}
+    explicit DevInfoList(const GUID& deviceClass = kUsbClassGuid)
+        : h(SetupDiCreateDeviceInfoList(IsEqualGUID(deviceClass, kAnyClass) ? nullptr : &deviceClass, nullptr))
+    {
+    }
     ~DevInfoList()
     {
         if (h != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(h);
@@ -37,17 +46,18 @@ void SetTextProperty(HDEVINFO h, SP_DEVINFO_DATA* data, DWORD prop, const std::s
         Fail("SetupDiSetDeviceRegistryPropertyA");
 }
 
-std::string ControlKeyOf(const std::string& path)
+std::string ControlKeyOf(const std::string& classKey, const std::string& path)
 {
     // \\?\usb#... is kept under ##?#usb#...\#\Control.
-    return std::string(kDeviceClassesKey) + "##?#" + path.substr(4) + "\\#\\Control";
+    return classKey + "##?#" + path.substr(4) + "\\#\\Control";
 }
 
-// Registers a device node of the USB class with its properties.
-void CreateDeviceNode(DevInfoList& list, SP_DEVINFO_DATA& data, const UsbDeviceSpec& spec)
+// Registers a device node of the class with its properties.
+void CreateDeviceNode(DevInfoList& list, SP_DEVINFO_DATA& data, const UsbDeviceSpec& spec,
+                      const GUID& deviceClass = kUsbClassGuid)
 {
     data.cbSize = sizeof data;
-    if (!SetupDiCreateDeviceInfoA(list.h, spec.instanceId.c_str(), &kUsbClassGuid, nullptr, nullptr, 0, &data))
+    if (!SetupDiCreateDeviceInfoA(list.h, spec.instanceId.c_str(), &deviceClass, nullptr, nullptr, 0, &data))
         Fail("SetupDiCreateDeviceInfoA " + spec.instanceId);
     if (!SetupDiRegisterDeviceInfo(list.h, &data, 0, nullptr, nullptr, nullptr)) Fail("SetupDiRegisterDeviceInfo");
     SetTextProperty(list.h, &data, SPDRP_SERVICE, spec.service);
@@ -92,24 +102,28 @@ void PlantRecordedDevice(const UsbDeviceSpec& spec, ULONGLONG ullFirstInstall, U
 
 void RemoveSimulatedDevice(const std::string& instanceId)
 {
-    DevInfoList list;
+    DevInfoList list(kAnyClass);  // keyboards too
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
     if (SetupDiOpenDeviceInfoA(list.h, instanceId.c_str(), nullptr, 0, &data))
         SetupDiRemoveDevice(list.h, &data);
 }
 
-SimulatedUsbDevice::SimulatedUsbDevice(const UsbDeviceSpec& spec) : m_instanceId(spec.instanceId)
+SimulatedUsbDevice::SimulatedUsbDevice(const UsbDeviceSpec& spec, const GUID& interfaceClass)
+    : m_instanceId(spec.instanceId)
 {
+    const bool bKeyboard = IsEqualGUID(interfaceClass, kKeyboardInterfaceGuid);
+    m_classKey = bKeyboard ? kKeyboardDeviceClassesKey : kUsbDeviceClassesKey;
     RemoveSimulatedDevice(spec.instanceId);
 
-    DevInfoList list;
+    const GUID& deviceClass = bKeyboard ? kKeyboardClassGuid : kUsbClassGuid;
+    DevInfoList list(deviceClass);
     SP_DEVINFO_DATA data = {};
-    CreateDeviceNode(list, data, spec);
+    CreateDeviceNode(list, data, spec, deviceClass);
 
     SP_DEVICE_INTERFACE_DATA iface = {};
     iface.cbSize = sizeof iface;
-    if (!SetupDiCreateDeviceInterfaceA(list.h, &data, &kUsbDeviceInterfaceGuid, nullptr, 0, &iface))
+    if (!SetupDiCreateDeviceInterfaceA(list.h, &data, &interfaceClass, nullptr, 0, &iface))
         Fail("SetupDiCreateDeviceInterfaceA");
 
     DWORD cbRequired = 0;
@@ -125,7 +139,7 @@ SimulatedUsbDevice::SimulatedUsbDevice(const UsbDeviceSpec& spec) : m_instanceId
 }
 
 SimulatedUsbDevice::SimulatedUsbDevice(const std::string& instanceId, const std::string& path)
-    : m_instanceId(instanceId), m_path(path), m_bKeep(true)
+    : m_instanceId(instanceId), m_path(path), m_classKey(kUsbDeviceClassesKey), m_bKeep(true)
 {
 }
 
@@ -174,7 +188,7 @@ SimulatedUsbDevice::~SimulatedUsbDevice()
 void SimulatedUsbDevice::SetPresent(bool bPresent)
 {
     HKEY hKey = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ControlKeyOf(m_path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ControlKeyOf(m_classKey, m_path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         &hKey, nullptr) != ERROR_SUCCESS)
         Fail("RegCreateKeyExA");
     const DWORD dwLinked = bPresent ? 1 : 0;

@@ -9,6 +9,8 @@
 #include <string>
 
 extern const GUID kUsbDeviceInterfaceGuid;
+// A keyboard's interface: its device node is of the Keyboard class.
+extern const GUID kKeyboardInterfaceGuid;
 
 struct UsbDeviceSpec {
     std::string instanceId;  // e.g. USB\VID_0A0B&PID_1234\SN0001
@@ -25,7 +27,7 @@ class SimulatedUsbDevice {
 public:
     // Creates the device node and its interface, replacing any left from an
     // earlier run; the interface starts absent.
-    explicit SimulatedUsbDevice(const UsbDeviceSpec& spec);
+    explicit SimulatedUsbDevice(const UsbDeviceSpec& spec, const GUID& interfaceClass = kUsbDeviceInterfaceGuid);
     // Takes up a device node that an earlier process made and kept (see
     // Keep), with its interface as it is; throws when there is none.
     static std::unique_ptr<SimulatedUsbDevice> OpenExisting(const std::string& instanceId);
@@ -48,6 +50,7 @@ private:
 
     std::string m_instanceId;
     std::string m_path;
+    std::string m_classKey;  // the interface class's key under DeviceClasses
     bool m_bKeep = false;
 };
 

@@ -5,6 +5,7 @@
 //
 //   usb_side plug ID SERVICE FRIENDLY DESC MFG LOCATION [CAPABILITIES]
 //   usb_side insert ID SERVICE FRIENDLY DESC MFG LOCATION [CAPABILITIES]
+//   usb_side keyboard ID DESC
 //   usb_side unplug ID
 //   usb_side send CODE [ID]
 //   usb_side find
@@ -16,6 +17,8 @@
 //   usb_side volume again|net|unmount LETTER
 //   usb_side squat
 //
+// keyboard makes a HID keyboard (ID such as HID\VID_0A0B&PID_1234\7&1&0&0000)
+// with its keyboard interface present and sends that interface's arrival.
 // insert makes the device present without a broadcast: a device that is
 // already in when Plugtrail starts. history makes a device that Windows knows
 // from before and that is not present, with the times (UTC,
@@ -59,6 +62,7 @@ int Usage()
 {
     std::fprintf(stderr,
                  "usage: usb_side plug|insert ID SERVICE FRIENDLY DESC MFG LOCATION [CAPABILITIES]\n"
+                 "       usb_side keyboard ID DESC\n"
                  "       usb_side unplug ID\n"
                  "       usb_side send CODE [ID]\n"
                  "       usb_side find\n"
@@ -87,10 +91,22 @@ void SendOrThrow(WPARAM code, const void* pRecord)
                                  std::to_string(GetLastError()));
 }
 
-void SendInterfaceEvent(WPARAM code, const std::string& path)
+void SendInterfaceEvent(WPARAM code, const std::string& path, const GUID& interfaceClass = kUsbDeviceInterfaceGuid)
 {
-    const std::vector<BYTE> record = InterfaceRecord(kUsbDeviceInterfaceGuid, path);
+    const std::vector<BYTE> record = InterfaceRecord(interfaceClass, path);
     SendOrThrow(code, record.data());
+}
+
+// A HID keyboard (class Keyboard, service kbdhid) with its keyboard interface,
+// made present, and the arrival of that interface.
+int Keyboard(const char* pszId, const char* pszDescription)
+{
+    SimulatedUsbDevice keyboard(UsbDeviceSpec{pszId, "kbdhid", "", pszDescription, "", ""}, kKeyboardInterfaceGuid);
+    keyboard.Keep();
+    keyboard.SetPresent(true);
+    SendInterfaceEvent(DBT_DEVICEARRIVAL, keyboard.BroadcastPath(), kKeyboardInterfaceGuid);
+    std::printf("keyboard %s\n", pszId);
+    return 0;
 }
 
 int Plug(char** argv, int argc, bool bBroadcast)
@@ -219,6 +235,7 @@ int Run(int argc, char** argv)
         return Plug(argv + 2, argc - 2, command == "plug");
     if (command == "squat" && argc == 2) return Squat();
     if (command == "unplug" && argc == 3) return Unplug(argv[2]);
+    if (command == "keyboard" && argc == 4) return Keyboard(argv[2], argv[3]);
     if (command == "send" && (argc == 3 || argc == 4)) return Send(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "find" && argc == 2) return Find();
     if (command == "close" && argc == 2) return Close();

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "device/device_store.h"
+#include "device/keyboard.h"
+#include "util/text.h"
 
 namespace {
 
@@ -85,4 +87,35 @@ TEST(DeviceStore, CutsLongTextToEachField)
     EXPECT_EQ(std::string(RECORD_TEXT_SIZE - 1, 't'), record.szMfg);
     // The slot after it is untouched and still free.
     EXPECT_EQ(1, store->GetFreeIndex());
+}
+
+// A keyboard joins the one attached device of the vendor and product its
+// HID ID names: none, or two of them, join nothing. Whether it is new:
+// its USB device's first sighting with this attachment, else its own ID.
+TEST(Keyboard, JoinsTheOnlyUsbDeviceOfItsIdsAndIsNewAsThatDeviceWas)
+{
+    auto store = std::make_unique<CDeviceInfoStore>();
+    DeviceFields fields = {};
+    CopyText(fields.szInstanceId, "USB\\VID_046D&PID_C31C\\6&1&0&1");
+    ASSERT_TRUE(store->AddDevice("\\\\?\\usb#kb1", fields));
+    CopyText(fields.szInstanceId, "USB\\VID_0781&PID_5567\\4C530001");
+    ASSERT_TRUE(store->AddDevice("\\\\?\\usb#stick", fields));
+    UsbIdentity keyboard;
+    ParseUsbIdentity("HID\\VID_046D&PID_C31C&MI_00&Col01\\7&2A8F4D1&0&0000", CAPABILITIES_UNKNOWN, keyboard);
+    EXPECT_EQ(0, store->FindOnlyByUsbIds(keyboard.szVendorId, keyboard.szProductId));
+    EXPECT_EQ(-1, store->FindOnlyByUsbIds("5E5E", "0001"));
+    EXPECT_EQ(-1, store->FindOnlyByUsbIds("", "")) << "a Bluetooth keyboard's ID names no USB IDs";
+    CopyText(fields.szInstanceId, "USB\\VID_046D&PID_C31C\\6&2&0&2");
+    ASSERT_TRUE(store->AddDevice("\\\\?\\usb#kb2", fields));
+    EXPECT_EQ(-1, store->FindOnlyByUsbIds(keyboard.szVendorId, keyboard.szProductId)) << "two of them";
+
+    store->NoteFirstSeen("\\\\?\\USB#KB1");
+    EXPECT_TRUE(store->Record(0).bFirstSeen);
+    ASSERT_TRUE(store->AddDevice("\\\\?\\usb#kb1", fields));
+    EXPECT_FALSE(store->Record(0).bFirstSeen) << "a new attachment of the same path";
+
+    EXPECT_TRUE(IsNewKeyboard(true, true, true));
+    EXPECT_FALSE(IsNewKeyboard(true, false, false)) << "its USB device decides";
+    EXPECT_TRUE(IsNewKeyboard(false, false, false));
+    EXPECT_FALSE(IsNewKeyboard(false, true, true));
 }
