@@ -8,6 +8,9 @@ set(PLUGTRAIL_DISPLAY_NAME "Plugtrail")
 set(PLUGTRAIL_DESCRIPTION "Plugtrail; logs USB device arrivals and removals")
 set(PLUGTRAIL_EVENT_SOURCE "Plugtrail")
 set(PLUGTRAIL_EVENT_SOURCE_KEY "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\${PLUGTRAIL_EVENT_SOURCE}")
+# Where Group Policy puts the list of approved devices (ADMX: installer/policy).
+set(PLUGTRAIL_POLICY_KEY "SOFTWARE\\Policies\\Plugtrail")
+set(PLUGTRAIL_APPROVED_DEVICES_VALUE "ApprovedDevices")
 # Error, warning and information events.
 set(PLUGTRAIL_EVENT_TYPES_SUPPORTED 7)
 # Every package of Plugtrail, whatever its version or architecture.

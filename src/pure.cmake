@@ -7,6 +7,7 @@
 # through Trace, which the product's trace or a fuzzer's stand-in provides.
 add_library(plugtrail_pure OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/app/command_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/device/approved_list.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_identity.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/device_store.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/keyboard.cpp

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "device/approved_devices.h"
 #include "device/device_identity.h"
 #include "device/device_info.h"
 #include "device/device_store.h"
@@ -111,15 +112,18 @@ CDeviceStrings::CDeviceStrings(const DeviceFields& fields)
 
 bool ReportDevice(DeviceEvent event, const DeviceFields& fields)
 {
+    // A change of the approved-device list is on record before the first
+    // arrival it judges.
+    if (event == DeviceEvent::Attached) RefreshApprovedDevices();
     const CDeviceStrings strings(fields);
     ReportEvent(static_cast<EventId>(event), strings.Strings());
-    // Recorded at once, once its 108 is out: that follows its event directly,
-    // and a failure to record it is reported behind both.
+    // Its 108 and its 113 follow its event directly. It is recorded at once,
+    // behind them, so that a failure to record it is reported behind all.
     const bool bFirstSighting = IsFirstSighting(event, fields.szInstanceId);
-    if (bFirstSighting) {
-        ReportEvent(EVENT_DEVICE_FIRST_SEEN, strings.Strings());
-        RecordKnownDeviceNow(fields.szInstanceId);
-    }
+    if (bFirstSighting) ReportEvent(EVENT_DEVICE_FIRST_SEEN, strings.Strings());
+    if (event != DeviceEvent::Removed && !IsApprovedDevice(fields.szInstanceId))
+        ReportEvent(EVENT_DEVICE_NOT_APPROVED, strings.Strings());
+    if (bFirstSighting) RecordKnownDeviceNow(fields.szInstanceId);
     const char* pszWord = LineWord(event);
     if (pszWord == nullptr) return bFirstSighting;
     char szFriendlyName[QUOTED_FIELD_SIZE];
@@ -167,6 +171,8 @@ void StartMonitoring(CDeviceInfoStore& store)
     DWORD dwPresent = 0;
     for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) dwPresent += IsReportedSeed(store.Record(i)) ? 1 : 0;
     ReportRunStarted(dwPresent);
+    // The list in force is on record before the devices it judges.
+    StartApprovedDevices();
     DeviceFields fields;
     for (int i = 0; i < DEVICE_STORE_SLOTS; ++i) {
         if (!IsReportedSeed(store.Record(i))) continue;

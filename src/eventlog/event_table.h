@@ -24,6 +24,8 @@ enum EventId : unsigned long {
     EVENT_MONITORING_STARTED = 110,
     EVENT_MONITORING_STOPPED = 111,
     EVENT_UNCLEAN_END = 112,
+    EVENT_DEVICE_NOT_APPROVED = 113,
+    EVENT_APPROVED_LIST = 114,
     EVENT_LOG_UNWRITABLE = 120,
     EVENT_NOTIFICATIONS_FAILED = 121,
     EVENT_SERVICE_ERROR = 122,
@@ -47,7 +49,8 @@ struct EventDescription {
     const char* apszNames[EVENT_OWN_STRINGS_MAX];
 };
 
-// A device's eight strings, first in events 100, 101, 103, 107, 108 and 109.
+// A device's eight strings, first in events 100, 101, 103, 107, 108, 109 and
+// 113.
 #define PLUGTRAIL_DEVICE_STRING_NAMES \
     "Type", "Friendly name", "Description", "Manufacturer", "Instance ID", "Vendor ID", "Product ID", "Serial number"
 // A volume's six and the four of the USB device that holds it.
@@ -73,6 +76,8 @@ inline constexpr EventDescription kEvents[] = {
     {EVENT_MONITORING_STOPPED, EventLevel::Information, false, {"Reason"}},
     {EVENT_UNCLEAN_END, EventLevel::Warning, false,
      {"Previous run (its start in UTC)", "Last sequence number of that run"}},
+    {EVENT_DEVICE_NOT_APPROVED, EventLevel::Warning, true, {PLUGTRAIL_DEVICE_STRING_NAMES}},
+    {EVENT_APPROVED_LIST, EventLevel::Information, false, {"Entries", "List"}},
     {EVENT_LOG_UNWRITABLE, EventLevel::Error, false, {"Device log", "Error", "Error text"}},
     {EVENT_NOTIFICATIONS_FAILED, EventLevel::Error, false, {"Error", "Error text"}},
     {EVENT_SERVICE_ERROR, EventLevel::Error, false, {""}},

@@ -1,0 +1,117 @@
+#include "device/approved_list.h"
+
+#include <cstring>
+
+#include "util/text.h"
+
+bool MatchesPattern(const char* pszPattern, const char* pszText)
+{
+    // Greedy with one step back: the last '*' seen takes one more character
+    // whenever what follows it fails, so the time stays linear in practice.
+    const char* pStar = nullptr;
+    const char* pStarText = nullptr;
+    while (*pszText != '\0') {
+        if (*pszPattern == '*') {
+            pStar = pszPattern++;
+            pStarText = pszText;
+        } else if (*pszPattern != '\0' && (*pszPattern == '?' || LowerAscii(*pszPattern) == LowerAscii(*pszText))) {
+            ++pszPattern;
+            ++pszText;
+        } else if (pStar != nullptr) {
+            pszPattern = pStar + 1;
+            pszText = ++pStarText;
+        } else {
+            return false;
+        }
+    }
+    while (*pszPattern == '*') ++pszPattern;
+    return *pszPattern == '\0';
+}
+
+void CApprovedList::Clear()
+{
+    m_cEntries = 0;
+    m_cBeyondMax = 0;
+    m_cTooLong = 0;
+    m_cControl = 0;
+}
+
+void CApprovedList::Load(const char* pData, size_t cbData)
+{
+    Clear();
+    for (size_t i = 0; i < cbData;) {
+        const char* pszEntry = pData + i;
+        const void* pEnd = std::memchr(pszEntry, '\0', cbData - i);
+        // An entry whose terminator the value lacks is not read.
+        if (pEnd == nullptr) break;
+        const size_t cch = static_cast<size_t>(static_cast<const char*>(pEnd) - pszEntry);
+        // An empty string ends a REG_MULTI_SZ.
+        if (cch == 0) break;
+        i += cch + 1;
+        bool bControl = false;
+        for (size_t j = 0; j < cch; ++j) {
+            const unsigned char c = static_cast<unsigned char>(pszEntry[j]);
+            bControl = bControl || c < 0x20 || c == 0x7F;
+        }
+        if (bControl) {
+            ++m_cControl;
+        } else if (cch > APPROVED_ENTRY_MAX) {
+            ++m_cTooLong;
+        } else if (m_cEntries == APPROVED_ENTRIES_MAX) {
+            ++m_cBeyondMax;
+        } else {
+            m_apszEntries[m_cEntries++] = pszEntry;
+        }
+    }
+}
+
+bool CApprovedList::Approves(const char* pszInstanceId) const
+{
+    for (size_t i = 0; i < m_cEntries; ++i) {
+        if (MatchesPattern(m_apszEntries[i], pszInstanceId)) return true;
+    }
+    return false;
+}
+
+void CApprovedList::Describe(char (&szText)[APPROVED_LIST_TEXT_SIZE]) const
+{
+    // One character more than fits, so that a cut is seen and marked.
+    char szAll[APPROVED_LIST_TEXT_SIZE + 1];
+    szAll[0] = '\0';
+    for (size_t i = 0; i < m_cEntries; ++i) {
+        if (i != 0) AppendText(szAll, "; ");
+        AppendText(szAll, m_apszEntries[i]);
+    }
+    if (std::strlen(szAll) <= APPROVED_LIST_TEXT_MAX) {
+        CopyText(szText, szAll);
+        return;
+    }
+    char szKept[APPROVED_LIST_TEXT_SIZE - 3];  // room for "..."
+    CopyText(szKept, szAll);
+    FormatText(szText, "%s...", szKept);
+}
+
+void CApprovedList::DescribeProblems(char (&szText)[APPROVED_PROBLEM_TEXT_SIZE]) const
+{
+    szText[0] = '\0';
+    if (m_cBeyondMax == 0 && m_cTooLong == 0 && m_cControl == 0) return;
+    char szPart[APPROVED_PROBLEM_TEXT_SIZE];
+    CopyText(szText, "entries left out:");
+    const char* pszSeparator = " ";
+    if (m_cBeyondMax != 0) {
+        FormatText(szPart, "%s%u beyond the first %u", pszSeparator, static_cast<unsigned>(m_cBeyondMax),
+                   static_cast<unsigned>(APPROVED_ENTRIES_MAX));
+        AppendText(szText, szPart);
+        pszSeparator = "; ";
+    }
+    if (m_cTooLong != 0) {
+        FormatText(szPart, "%s%u over %u characters", pszSeparator, static_cast<unsigned>(m_cTooLong),
+                   static_cast<unsigned>(APPROVED_ENTRY_MAX));
+        AppendText(szText, szPart);
+        pszSeparator = "; ";
+    }
+    if (m_cControl != 0) {
+        FormatText(szPart, "%s%u with a control character", pszSeparator, static_cast<unsigned>(m_cControl));
+        AppendText(szText, szPart);
+    }
+}
