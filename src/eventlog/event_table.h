@@ -90,6 +90,7 @@ inline constexpr const char* kCommonStringNames[EVENT_COMMON_STRINGS] = {"Consol
 constexpr const EventDescription& DescribeEvent(EventId id)
 {
     for (const EventDescription& event : kEvents) {
+        // cppcheck-suppress useStlAlgorithm ; std::find_if is constexpr only from C++20
         if (event.id == id) return event;
     }
     return kEvents[0];  // unreachable for an EventId: every one has its row
