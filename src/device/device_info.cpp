@@ -87,6 +87,17 @@ void ReadTextProperty(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, DWORD dwP
     CopyText(out, buffer);
 }
 
+// The present interfaces of a class; a list that cannot be had is traced.
+HDEVINFO PresentInterfaces(const GUID& classGuid, const char* pszClassName)
+{
+    HDEVINFO hDevInfo = SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        const DWORD dwError = GetLastError();
+        TraceFailure("SetupDiGetClassDevsA", pszClassName, dwError);
+    }
+    return hDevInfo;
+}
+
 // The instance ID as the system spells it; anything short of the whole ID
 // leaves szInstanceId as it was.
 void ReadInstanceId(HDEVINFO hDevInfo, SP_DEVINFO_DATA& devInfoData, char (&szInstanceId)[DEVICE_ID_SIZE])
@@ -178,13 +189,8 @@ bool GetDeviceInfo(const GUID* pClassGuid, char* pszDevicePath, DeviceFields& fi
 
 void SeedDeviceStore(CDeviceInfoStore& store)
 {
-    ScopedDevInfoList devInfo(
-        SetupDiGetClassDevsA(&kGuidDevinterfaceUsbDevice, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!devInfo) {
-        const DWORD dwError = GetLastError();
-        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_USB_DEVICE", dwError);
-        return;
-    }
+    ScopedDevInfoList devInfo(PresentInterfaces(kGuidDevinterfaceUsbDevice, "GUID_DEVINTERFACE_USB_DEVICE"));
+    if (!devInfo) return;
 
     ForEachPresentInterface(devInfo.get(), &kGuidDevinterfaceUsbDevice, false,
                             [&](const char* pszPath, SP_DEVINFO_DATA& devInfoData) {
@@ -211,13 +217,8 @@ bool GetKeyboardInfo(const char* pszInterfacePath, KeyboardFacts& facts)
 {
     facts = {};
     InstanceIdFromInterfacePath(pszInterfacePath, facts.szInstanceId);
-    ScopedDevInfoList devInfo(
-        SetupDiGetClassDevsA(&kGuidDevinterfaceKeyboard, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!devInfo) {
-        const DWORD dwError = GetLastError();
-        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_KEYBOARD", dwError);
-        return false;
-    }
+    ScopedDevInfoList devInfo(PresentInterfaces(kGuidDevinterfaceKeyboard, "GUID_DEVINTERFACE_KEYBOARD"));
+    if (!devInfo) return false;
     char szPath[DETAIL_BUFFER_SIZE];
     CopyText(szPath, pszInterfacePath);
     LowerAsciiInPlace(szPath);
@@ -236,13 +237,8 @@ bool GetKeyboardInfo(const char* pszInterfacePath, KeyboardFacts& facts)
 
 void ForEachPresentKeyboard(void (*pfnVisit)(void* pContext, const char* pszInstanceId), void* pContext)
 {
-    ScopedDevInfoList devInfo(
-        SetupDiGetClassDevsA(&kGuidDevinterfaceKeyboard, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!devInfo) {
-        const DWORD dwError = GetLastError();
-        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_KEYBOARD", dwError);
-        return;
-    }
+    ScopedDevInfoList devInfo(PresentInterfaces(kGuidDevinterfaceKeyboard, "GUID_DEVINTERFACE_KEYBOARD"));
+    if (!devInfo) return;
     ForEachPresentInterface(devInfo.get(), &kGuidDevinterfaceKeyboard, false,
                             [&](const char*, SP_DEVINFO_DATA& devInfoData) {
                                 char szInstanceId[DEVICE_ID_SIZE] = "";
@@ -254,13 +250,8 @@ void ForEachPresentKeyboard(void (*pfnVisit)(void* pContext, const char* pszInst
 
 int ReleaseAbsentDevices(CDeviceInfoStore& store)
 {
-    ScopedDevInfoList devInfo(
-        SetupDiGetClassDevsA(&kGuidDevinterfaceUsbDevice, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!devInfo) {
-        const DWORD dwError = GetLastError();
-        TraceFailure("SetupDiGetClassDevsA", "GUID_DEVINTERFACE_USB_DEVICE", dwError);
-        return 0;
-    }
+    ScopedDevInfoList devInfo(PresentInterfaces(kGuidDevinterfaceUsbDevice, "GUID_DEVINTERFACE_USB_DEVICE"));
+    if (!devInfo) return 0;
     return store.ReleaseAbsent(IsPresentUsbInterface, devInfo.get());
 }
 
