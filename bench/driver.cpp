@@ -3,8 +3,12 @@
 // cost. Only the SendMessageTimeoutA round trips are timed; making, plugging
 // and unplugging the simulated devices happens between them.
 //
+// With --hang it plays only device events while a medium hangs, beside the
+// same events once it answers.
+//
 //   bench_driver PLUGTRAIL.EXE BENCH_FLOOR.EXE [--pairs N] [--rows 10,100,200:200]
 //                [--soak EVENTS] [--idle SECONDS] [--retries ROUNDS]
+//   bench_driver PLUGTRAIL.EXE BENCH_FLOOR.EXE --hang SECONDS [--rows PRESENT]
 #include <windows.h>
 
 #include <dbt.h>
@@ -26,6 +30,7 @@
 #include "support/service_process.h"
 #include "support/simulated_usb.h"
 #include "support/test_files.h"
+#include "support/wine_drive.h"
 
 namespace {
 
@@ -45,6 +50,9 @@ struct Options {
     int soakEvents = 10000;
     int idleSeconds = 60;
     int retryRounds = 10;
+    // Above 0: only the device events while a medium hangs for this many
+    // seconds (scripts/bench mounts the file system that hangs).
+    int hangSeconds = 0;
 };
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
@@ -184,6 +192,30 @@ int AllInterfaces()
     return n;
 }
 
+// The round trips of a storm's pairs: Plugtrail's and its floors'.
+struct PairTimes {
+    std::vector<double> arr, rem, fArr, fRem, rt, frt;
+};
+
+// One pair of a storm: a new device is made and plugged; Plugtrail and the
+// lookup floor get its arrival, Plugtrail and the append floor its removal.
+void PlayPair(HWND hwndPlugtrail, HWND hwndLookupFloor, HWND hwndAppendFloor, const char* pszKind, int serial,
+              bool bPlugtrailFirst, PairTimes& t)
+{
+    SimulatedUsbDevice dev(Spec(pszKind, serial));
+    const std::vector<BYTE> rec = InterfaceRecord(kUsbDeviceInterfaceGuid, dev.BroadcastPath());
+    // Plugtrail and its floor take turns at going first, so that neither is
+    // always the first to meet a freshly changed registry.
+    dev.SetPresent(true);
+    if (bPlugtrailFirst) t.arr.push_back(Timed(hwndPlugtrail, DBT_DEVICEARRIVAL, rec));
+    t.fArr.push_back(Timed(hwndLookupFloor, DBT_DEVICEARRIVAL, rec));
+    if (!bPlugtrailFirst) t.arr.push_back(Timed(hwndPlugtrail, DBT_DEVICEARRIVAL, rec));
+    dev.SetPresent(false);
+    if (bPlugtrailFirst) t.rem.push_back(Timed(hwndPlugtrail, DBT_DEVICEREMOVECOMPLETE, rec));
+    t.fRem.push_back(Timed(hwndAppendFloor, DBT_DEVICEREMOVECOMPLETE, rec));
+    if (!bPlugtrailFirst) t.rem.push_back(Timed(hwndPlugtrail, DBT_DEVICEREMOVECOMPLETE, rec));
+}
+
 struct RowResult {
     int present = 0;
     int pairs = 0;
@@ -200,8 +232,238 @@ void PrintUsage(const char* pszWhen, const ProcessUsage& u)
                 static_cast<unsigned long>(u.privateBytes), static_cast<double>(u.cpu100ns) / 1e7);
 }
 
+// A medium that hangs: drive H: is served from C:\_drive_H, which scripts/bench
+// mounts as a FUSE file system whose statfs waits while the flag file exists
+// (tests/harness/hanging_fs.py). Asking the drive for its type or size then
+// waits as long as the flag does, as a failing stick holds whoever asks it.
+constexpr char kHangLetter = 'H';
+constexpr char kHangRoot[] = "H:\\";
+constexpr char kHangHeldFile[] = "C:\\_drive_H\\_bench_held";
+constexpr char kHangFlag[] = "C:\\_hang_H";
+
+// The sequence number the service saved with its last report.
+DWORD SavedSequence()
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Plugtrail", 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) return 0;
+    DWORD dwValue = 0, dwType = 0, cb = sizeof dwValue;
+    if (RegQueryValueExA(hKey, "Sequence", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &cb) != ERROR_SUCCESS ||
+        dwType != REG_DWORD)
+        dwValue = 0;
+    RegCloseKey(hKey);
+    return dwValue;
+}
+
+// The hang lasts while this lives, or until End. Ending it on every path
+// matters: a process whose thread waits in FUSE cannot exit until it ends.
+class Hang {
+public:
+    Hang()
+    {
+        const HANDLE h = CreateFileA(kHangFlag, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) Fail("cannot create the hang's flag " + std::string(kHangFlag));
+        CloseHandle(h);
+        m_start = Now();
+    }
+    ~Hang() { End(); }
+    Hang(const Hang&) = delete;
+    Hang& operator=(const Hang&) = delete;
+    double Start() const { return m_start; }
+    void End()
+    {
+        if (m_bEnded) return;
+        DeleteFileA(kHangFlag);
+        m_bEnded = true;
+    }
+
+private:
+    double m_start = 0;
+    bool m_bEnded = false;
+};
+
+// Asks the hanging medium for its size, on a thread of its own: how long it
+// waits shows that the hang lasted through what was measured meanwhile.
+DWORD WINAPI ProbeMedium(void* pMicroseconds)
+{
+    const double t0 = Now();
+    ULARGE_INTEGER available;
+    GetDiskFreeSpaceExA(kHangRoot, &available, nullptr, nullptr);
+    *static_cast<double*>(pMicroseconds) = Now() - t0;
+    return 0;
+}
+
+std::vector<BYTE> VolumeRecord(char cLetter)
+{
+    DEV_BROADCAST_VOLUME volume = {};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1UL << (cLetter - 'A');
+    const BYTE* p = reinterpret_cast<const BYTE*>(&volume);
+    return std::vector<BYTE>(p, p + sizeof volume);
+}
+
+struct HangRow {
+    int pairs = 0;
+    PairTimes t;
+    long linesLost = 0, floorLinesLost = 0;
+    double seconds = 0;
+};
+
+// Pairs of distinct devices, as in the storms, until more() says no; each
+// log must then hold one line per event.
+template <typename More>
+void PlayHangRow(HWND hwndPlugtrail, HWND hwndLookupFloor, HWND hwndAppendFloor, const char* pszKind, More more,
+                 HangRow& row)
+{
+    DeleteIfPresent(kDeviceLog);
+    DeleteIfPresent(kAppendFloorLog);
+    DeleteIfPresent(kLookupFloorLog);
+    const double t0 = Now();
+    double longest = 0;
+    for (int i = 0; more(i, longest); ++i) {
+        const double tPair = Now();
+        PlayPair(hwndPlugtrail, hwndLookupFloor, hwndAppendFloor, pszKind, i, i % 2 == 0, row.t);
+        longest = std::max(longest, Now() - tPair);
+        ++row.pairs;
+    }
+    row.seconds = (Now() - t0) / 1e6;
+    row.linesLost = 2L * row.pairs - static_cast<long>(LineCount(kDeviceLog));
+    row.floorLinesLost = 2L * row.pairs - static_cast<long>(LineCount(kLookupFloorLog)) -
+                         static_cast<long>(LineCount(kAppendFloorLog));
+}
+
+// Devices come and go while the service's volume thread waits on a medium
+// that hangs for `seconds`, beside the floors, taking turns; then as many
+// again once the medium answers. True when no line was lost, every device
+// event was reported during the hang, the hang held through the pairs, and
+// the volume was reported once it ended (the saved sequence number counts
+// the service's reports).
+bool PlayHangingMedium(HWND hwndPlugtrail, HWND hwndLookupFloor, HWND hwndAppendFloor, int present, int seconds)
+{
+    // Wine's server asks a mount for its size when it first opens a file
+    // there; a file held open keeps that question out of the hang.
+    const HANDLE hHeld = CreateFileA(kHangHeldFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (hHeld == INVALID_HANDLE_VALUE) Fail(std::string("cannot hold ") + kHangHeldFile);
+    const std::unique_ptr<void, decltype(&CloseHandle)> held(hHeld, &CloseHandle);
+    if (!DefineDrive(kHangLetter, DRIVE_REMOVABLE, "HANGING", "4C530003")) Fail("cannot define drive H:");
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(kHangRoot, &available, nullptr, nullptr)) Fail("drive H: does not answer");
+    const std::vector<BYTE> volume = VolumeRecord(kHangLetter);
+
+    HangRow hung, answering;
+    double probeUs = -1, broadcastUs = 0, reportUs = -1;
+    DWORD seqBefore = 0, seqHung = 0, seqAfter = 0;
+    bool bHeldThrough = false;
+    {
+        Hang hang;
+        DWORD dwThread = 0;
+        const HANDLE hProbe = CreateThread(nullptr, 0, ProbeMedium, &probeUs, 0, &dwThread);
+        if (hProbe == nullptr) Fail("cannot start the medium's probe");
+        const std::unique_ptr<void, decltype(&CloseHandle)> probe(hProbe, &CloseHandle);
+        seqBefore = SavedSequence();
+        // The volume's arrival: the service's volume thread now asks the
+        // medium and waits for it.
+        broadcastUs = Timed(hwndPlugtrail, DBT_DEVICEARRIVAL, volume);
+        const double hangUs = seconds * 1e6;
+        PlayHangRow(hwndPlugtrail, hwndLookupFloor, hwndAppendFloor, "0004",
+                    [&](int, double longest) { return Now() - hang.Start() + 3 * longest + 0.5e6 < hangUs; }, hung);
+        seqHung = SavedSequence();
+        while (Now() - hang.Start() < hangUs) Sleep(10);
+        bHeldThrough = WaitForSingleObject(hProbe, 0) == WAIT_TIMEOUT;
+        hang.End();
+        const double tEnd = Now();
+        if (WaitForSingleObject(hProbe, 30000) != WAIT_OBJECT_0) Fail("the medium still holds its reader");
+        // The volume's report (104) is the one report that waited.
+        for (const double t0 = Now(); Now() - t0 < 30e6; Sleep(5)) {
+            if (SavedSequence() == seqHung) continue;
+            reportUs = Now() - tEnd;
+            break;
+        }
+        Sleep(500);
+        seqAfter = SavedSequence();
+    }
+    const int pairs = hung.pairs;
+    PlayHangRow(hwndPlugtrail, hwndLookupFloor, hwndAppendFloor, "0005",
+                [&](int i, double) { return i < pairs; }, answering);
+    Timed(hwndPlugtrail, DBT_DEVICEREMOVECOMPLETE, volume);
+    RemoveDrive(kHangLetter);
+
+    std::printf("Hanging medium: drive H: hangs for %d s with %d devices present; %d pairs in %.1f s during the "
+                "hang, as many in %.1f s after it\n",
+                seconds, present, hung.pairs, hung.seconds, answering.seconds);
+    std::printf("  the volume's arrival to the service: %.0f us round trip; a reader of its size waited %.1f s\n",
+                broadcastUs, probeUs / 1e6);
+    std::printf("  reports the service saved: %lu during the hang (%d pairs: 100, 108 and 101 each), %lu after it, "
+                "the first %.0f ms after the hang ended\n",
+                static_cast<unsigned long>(seqHung - seqBefore), hung.pairs,
+                static_cast<unsigned long>(seqAfter - seqHung), reportUs / 1e3);
+    std::printf("\n| Medium | Devices present | Pairs | Arrival median / p95 (us) | Lookup floor median / p95 (us) | "
+                "Arrival / lookup floor | Removal median / p95 (us) | Append floor median / p95 (us) | Removal / "
+                "append floor | Lines lost, Plugtrail / floors |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    const std::string hungLabel = "hanging for " + std::to_string(seconds) + " s";
+    for (const HangRow* row : {&hung, &answering}) {
+        const Stats a = Summarise(row->t.arr), fa = Summarise(row->t.fArr), r = Summarise(row->t.rem),
+                    fr = Summarise(row->t.fRem);
+        std::printf("| %s | %d | %d | %.0f / %.0f | %.0f / %.0f | %.2f | %.0f / %.0f | %.0f / %.0f | %.2f "
+                    "| %ld / %ld |\n",
+                    row == &hung ? hungLabel.c_str() : "answering, after it",
+                    present, row->pairs, a.median, a.p95, fa.median, fa.p95, a.median / fa.median, r.median, r.p95,
+                    fr.median, fr.p95, r.median / fr.median, row->linesLost, row->floorLinesLost);
+        if (std::getenv("BENCH_SPREAD") != nullptr) {
+            for (const std::vector<double>* v : {&row->t.arr, &row->t.fArr, &row->t.rem, &row->t.fRem}) {
+                std::vector<double> sorted = *v;
+                std::sort(sorted.begin(), sorted.end());
+                std::printf("  spread:");
+                for (int q : {5, 10, 25, 50, 75, 90, 95}) std::printf(" p%d %.0f", q, sorted[sorted.size() * q / 100]);
+                std::printf("\n");
+            }
+        }
+        std::printf("HANG|%s|%d|%.0f|%.0f|%.3f|%.0f|%.0f|%.3f\n", row == &hung ? "hung" : "answering", row->pairs,
+                    a.median, fa.median, a.median / fa.median, r.median, fr.median, r.median / fr.median);
+    }
+    std::printf("\n");
+    bool bOk = true;
+    auto check = [&](bool bGood, const char* pszWhat) {
+        if (bGood) return;
+        std::printf("Hanging medium: FAILED: %s\n", pszWhat);
+        bOk = false;
+    };
+    check(hung.pairs > 0, "no pair fitted into the hang");
+    check(bHeldThrough, "the medium did not hang through the pairs (is C:\\_drive_H its FUSE mount?)");
+    // A device report that waited behind the medium would show here.
+    check(seqHung - seqBefore == 3UL * hung.pairs, "the devices' reports did not all come during the hang");
+    check(seqAfter == seqHung + 1, "not exactly one report (the volume's) came once the hang ended");
+    check(hung.linesLost == 0 && hung.floorLinesLost == 0 && answering.linesLost == 0 &&
+              answering.floorLinesLost == 0,
+          "lines lost");
+    return bOk;
+}
+
+// Only the hanging medium, with the first storm's devices present.
+int RunHangingMedium(const Options& opt)
+{
+    DeleteIfPresent(kDeviceLog);
+    DeleteIfPresent(kAppendFloorLog);
+    DeleteIfPresent(kLookupFloorLog);
+    InstalledService service(opt.plugtrail);
+    Floor appendFloor(opt.floor, "append", kAppendFloorLog, kAppendFloorTitle);
+    Floor lookupFloor(opt.floor, "lookup", kLookupFloorLog, kLookupFloorTitle);
+    const int present = opt.rows.empty() ? 10 : opt.rows.front().first;
+    std::vector<std::unique_ptr<SimulatedUsbDevice>> background;
+    for (int i = 0; i < present; ++i) {
+        background.push_back(std::make_unique<SimulatedUsbDevice>(Spec("0001", i)));
+        background.back()->SetPresent(true);
+    }
+    return PlayHangingMedium(service.Window(), lookupFloor.Window(), appendFloor.Window(), present, opt.hangSeconds)
+               ? 0
+               : 1;
+}
+
 int Run(const Options& opt)
 {
+    if (opt.hangSeconds > 0) return RunHangingMedium(opt);
     DeleteIfPresent(kDeviceLog);
     DeleteIfPresent(kAppendFloorLog);
     DeleteIfPresent(kLookupFloorLog);
@@ -323,34 +585,23 @@ int Run(const Options& opt)
         SendMessageA(lookupFloor.Window(), kMsgReset, 0, 0);
         r.interfaces = AllInterfaces();
 
-        std::vector<double> arr, rem, fArr, fRem, rt, frt;
+        PairTimes t;
         const double tRow = Now();
         for (int i = 0; i < pairs; ++i) {
-            SimulatedUsbDevice dev(Spec("0002", stormSerial++));
-            const std::vector<BYTE> rec = InterfaceRecord(kUsbDeviceInterfaceGuid, dev.BroadcastPath());
-            // Plugtrail and its floor take turns at going first, so that
-            // neither is always the first to meet a freshly changed registry.
-            const bool bPlugtrailFirst = i % 2 == 0;
-            dev.SetPresent(true);
-            if (bPlugtrailFirst) arr.push_back(Timed(service.Window(), DBT_DEVICEARRIVAL, rec));
-            fArr.push_back(Timed(lookupFloor.Window(), DBT_DEVICEARRIVAL, rec));
-            if (!bPlugtrailFirst) arr.push_back(Timed(service.Window(), DBT_DEVICEARRIVAL, rec));
-            dev.SetPresent(false);
-            if (bPlugtrailFirst) rem.push_back(Timed(service.Window(), DBT_DEVICEREMOVECOMPLETE, rec));
-            fRem.push_back(Timed(appendFloor.Window(), DBT_DEVICEREMOVECOMPLETE, rec));
-            if (!bPlugtrailFirst) rem.push_back(Timed(service.Window(), DBT_DEVICEREMOVECOMPLETE, rec));
+            PlayPair(service.Window(), lookupFloor.Window(), appendFloor.Window(), "0002", stormSerial++, i % 2 == 0,
+                     t);
             // The bare round trips: a message the window does not act on.
-            rt.push_back(TimedNull(service.Window()));
-            frt.push_back(TimedNull(appendFloor.Window()));
+            t.rt.push_back(TimedNull(service.Window()));
+            t.frt.push_back(TimedNull(appendFloor.Window()));
         }
-        r.arrival = Summarise(arr);
-        r.removal = Summarise(rem);
-        r.floorArrival = Summarise(fArr);
-        r.floorRemoval = Summarise(fRem);
-        r.roundTrip = Summarise(rt);
-        r.floorRoundTrip = Summarise(frt);
+        r.arrival = Summarise(t.arr);
+        r.removal = Summarise(t.rem);
+        r.floorArrival = Summarise(t.fArr);
+        r.floorRemoval = Summarise(t.fRem);
+        r.roundTrip = Summarise(t.rt);
+        r.floorRoundTrip = Summarise(t.frt);
         if (std::getenv("BENCH_SPREAD") != nullptr) {
-            for (auto* v : {&arr, &fArr, &rem, &fRem}) {
+            for (auto* v : {&t.arr, &t.fArr, &t.rem, &t.fRem}) {
                 std::vector<double> sorted = *v;
                 std::sort(sorted.begin(), sorted.end());
                 std::printf("  spread:");
@@ -426,7 +677,8 @@ int main(int argc, char** argv)
 {
     if (argc < 3) {
         std::fprintf(stderr, "usage: bench_driver PLUGTRAIL.EXE BENCH_FLOOR.EXE [--pairs N] [--rows A,B,C:PAIRS] "
-                             "[--soak EVENTS] [--idle SECONDS] [--retries ROUNDS]\n");
+                             "[--soak EVENTS] [--idle SECONDS] [--retries ROUNDS]\n"
+                             "       bench_driver PLUGTRAIL.EXE BENCH_FLOOR.EXE --hang SECONDS [--rows PRESENT]\n");
         return 2;
     }
     Options opt;
@@ -439,6 +691,7 @@ int main(int argc, char** argv)
         else if (name == "--soak") opt.soakEvents = std::atoi(argv[i + 1]);
         else if (name == "--idle") opt.idleSeconds = std::atoi(argv[i + 1]);
         else if (name == "--retries") opt.retryRounds = std::atoi(argv[i + 1]);
+        else if (name == "--hang") opt.hangSeconds = std::atoi(argv[i + 1]);
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
     try {
