@@ -106,7 +106,11 @@ size_t EndVolumeThread(DWORD dwWaitMs, char (&szLeft)[VOLUME_LEFT_TEXT_SIZE])
         CLocked locked(reportLock);
         bReportsClosed = true;
     }
-    if (bEnded) return 0;
+    if (bEnded) {
+        CloseHandle(hThread);
+        hThread = nullptr;
+        return 0;
+    }
     CLocked locked(volumeLock);
     size_t cLeft = 0;
     char szChange[VOLUME_CHANGE_TEXT_SIZE];

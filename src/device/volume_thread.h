@@ -17,8 +17,9 @@ using VolumeChangeHandler = void (*)(const VolumeRequest& request);
 using VolumeRetry = bool (*)();
 constexpr DWORD VOLUME_RETRY_MS = 500;
 
-// Starts the thread once per run. False, with the error traced, when it
-// cannot be started; changes are then not handled.
+// Starts the thread for a run. False, with the error traced, when it cannot
+// be started; changes are then not handled. A thread that a medium kept
+// from ending is not replaced.
 bool StartVolumeThread(VolumeChangeHandler pfnHandle, VolumeRetry pfnRetry);
 
 // Queues a change behind the others and wakes the thread. False when the
