@@ -4,10 +4,12 @@
 // path they are the start-up seed's calls: the properties of every one. The
 // floor window times each kind of call through Timer; the in-process
 // comparisons pass NoTimer. The fixed-line append is the floor under every logged event.
+// A keyboard's arrival has its own lookup's calls (BareKeyboardLookup).
 #pragma once
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <cstring>
@@ -109,5 +111,51 @@ void BareLookup(const GUID* pGuid, char* pszPath)
     }
     if (bFound) ReadBareProperties<Timer>(h, &data);
     Timer t(kCallDestroy);
+    SetupDiDestroyDeviceInfoList(h);
+}
+
+// The calls a keyboard's arrival makes to find its device: list the present
+// keyboard interfaces, read each detail until the path (lower-cased in place)
+// matches, read its description and instance ID, walk up the device tree to
+// the first USB device that is not an interface (at most four levels; under
+// Wine the first CM_Get_Parent fails), destroy the list.
+inline void BareKeyboardLookup(const GUID* pKeyboardGuid, char* pszPath)
+{
+    const HDEVINFO h = SetupDiGetClassDevsA(pKeyboardGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (h == INVALID_HANDLE_VALUE) return;
+    LowerAscii(pszPath);
+    SP_DEVICE_INTERFACE_DATA iface;
+    iface.cbSize = sizeof iface;
+    union {
+        SP_DEVICE_INTERFACE_DETAIL_DATA_A detail;
+        char bytes[1024];
+    } buffer;
+    SP_DEVINFO_DATA data;
+    bool bFound = false;
+    for (DWORD i = 0; !bFound && SetupDiEnumDeviceInterfaces(h, nullptr, pKeyboardGuid, i, &iface); ++i) {
+        DWORD cb = 0;
+        SetupDiGetDeviceInterfaceDetailA(h, &iface, nullptr, 0, &cb, nullptr);
+        if (cb == 0 || cb > sizeof buffer) continue;
+        buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        std::memset(&data, 0, sizeof data);
+        data.cbSize = sizeof data;
+        if (!SetupDiGetDeviceInterfaceDetailA(h, &iface, &buffer.detail, sizeof buffer, nullptr, &data)) continue;
+        LowerAscii(buffer.detail.DevicePath);
+        bFound = std::strcmp(buffer.detail.DevicePath, pszPath) == 0;
+    }
+    if (bFound) {
+        char szDesc[260] = "", szId[200] = "";
+        ReadBareProperty<NoTimer>(h, &data, SPDRP_DEVICEDESC, szDesc);
+        SetupDiGetDeviceInstanceIdA(h, &data, szId, sizeof szId, nullptr);
+        DEVINST devInst = data.DevInst;
+        for (int level = 0; level < 4; ++level) {
+            DEVINST parent = 0;
+            if (CM_Get_Parent(&parent, devInst, 0) != CR_SUCCESS ||
+                CM_Get_Device_IDA(parent, szId, sizeof szId, 0) != CR_SUCCESS)
+                break;
+            if (_strnicmp(szId, "USB\\", 4) == 0 && std::strstr(szId, "&MI_") == nullptr) break;
+            devInst = parent;
+        }
+    }
     SetupDiDestroyDeviceInfoList(h);
 }
