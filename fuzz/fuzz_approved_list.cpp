@@ -2,7 +2,8 @@
 // patterns against IDs: every entry kept lies inside the value, is terminated
 // there, within 200 characters and free of control characters; a pattern
 // always matches itself where it holds no wildcard, and "*" matches anything;
-// the list's text keeps to its size.
+// the list's text keeps to its size; its index approves exactly what a
+// match against every entry would.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string pattern = text.substr(0, size / 2).c_str();
     const std::string id = text.substr(size / 2).c_str();
     MatchesPattern(pattern.c_str(), id.c_str());
+    // The index finds what a match against every entry finds, for the
+    // entries themselves and for that ID.
+    for (size_t i = 0; i <= list.Count(); ++i) {
+        const char* pszId = i < list.Count() ? list.Entry(i) : id.c_str();
+        bool bAny = false;
+        for (size_t j = 0; j < list.Count() && !bAny; ++j) bAny = MatchesPattern(list.Entry(j), pszId);
+        if (list.Approves(pszId) != bAny) std::abort();
+    }
     char szText[APPROVED_LIST_TEXT_SIZE];
     list.Describe(szText);
     char szProblems[APPROVED_PROBLEM_TEXT_SIZE];

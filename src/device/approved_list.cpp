@@ -1,8 +1,27 @@
 #include "device/approved_list.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "util/text.h"
+
+namespace {
+
+// Compares the first cchA characters of a with the first cchB of b, case
+// ignored: negative, zero or positive, as strcmp does.
+int ComparePrefixes(const char* a, size_t cchA, const char* b, size_t cchB)
+{
+    const size_t cch = cchA < cchB ? cchA : cchB;
+    for (size_t i = 0; i < cch; ++i) {
+        const unsigned char ca = static_cast<unsigned char>(LowerAscii(a[i]));
+        const unsigned char cb = static_cast<unsigned char>(LowerAscii(b[i]));
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return cchA == cchB ? 0 : (cchA < cchB ? -1 : 1);
+}
+
+}  // namespace
 
 bool MatchesPattern(const char* pszPattern, const char* pszText)
 {
@@ -31,6 +50,7 @@ bool MatchesPattern(const char* pszPattern, const char* pszText)
 void CApprovedList::Clear()
 {
     m_cEntries = 0;
+    std::fill(std::begin(m_abPrefixLength), std::end(m_abPrefixLength), false);
     m_cBeyondMax = 0;
     m_cTooLong = 0;
     m_cControl = 0;
@@ -60,29 +80,51 @@ void CApprovedList::Load(const char* pData, size_t cbData)
         } else if (m_cEntries == APPROVED_ENTRIES_MAX) {
             ++m_cBeyondMax;
         } else {
+            const size_t cchPrefix = std::strcspn(pszEntry, "*?");
+            m_aIndex[m_cEntries] = {pszEntry, static_cast<unsigned short>(cchPrefix)};
+            m_abPrefixLength[cchPrefix] = true;
             m_apszEntries[m_cEntries++] = pszEntry;
         }
     }
+    std::sort(m_aIndex, m_aIndex + m_cEntries, [](const Indexed& a, const Indexed& b) {
+        return ComparePrefixes(a.pszEntry, a.cchPrefix, b.pszEntry, b.cchPrefix) < 0;
+    });
 }
 
 bool CApprovedList::Approves(const char* pszInstanceId) const
 {
-    for (size_t i = 0; i < m_cEntries; ++i) {
-        if (MatchesPattern(m_apszEntries[i], pszInstanceId)) return true;
+    // An entry can match only where its literal prefix begins the ID: for
+    // each length of prefix there is, the entries with the ID's own prefix of
+    // that length stand together in the index.
+    const size_t cchId = std::strlen(pszInstanceId);
+    for (size_t cch = 0; cch <= cchId && cch <= APPROVED_ENTRY_MAX; ++cch) {
+        if (!m_abPrefixLength[cch]) continue;
+        const Indexed* pFirst = std::lower_bound(m_aIndex, m_aIndex + m_cEntries, cch,
+                                                 [&](const Indexed& entry, size_t cchKey) {
+                                                     return ComparePrefixes(entry.pszEntry, entry.cchPrefix,
+                                                                            pszInstanceId, cchKey) < 0;
+                                                 });
+        for (const Indexed* p = pFirst; p != m_aIndex + m_cEntries &&
+                                        ComparePrefixes(p->pszEntry, p->cchPrefix, pszInstanceId, cch) == 0;
+             ++p) {
+            if (MatchesPattern(p->pszEntry, pszInstanceId)) return true;
+        }
     }
     return false;
 }
 
 void CApprovedList::Describe(char (&szText)[APPROVED_LIST_TEXT_SIZE]) const
 {
-    // One character more than fits, so that a cut is seen and marked.
+    // One character more than fits, so that a cut is seen and marked; the
+    // entries beyond it are not looked at.
     char szAll[APPROVED_LIST_TEXT_SIZE + 1];
     szAll[0] = '\0';
-    for (size_t i = 0; i < m_cEntries; ++i) {
+    size_t cchAll = 0;
+    for (size_t i = 0; i < m_cEntries && cchAll <= APPROVED_LIST_TEXT_MAX; ++i) {
         if (i != 0) AppendText(szAll, "; ");
-        AppendText(szAll, m_apszEntries[i]);
+        cchAll = AppendText(szAll, m_apszEntries[i]);
     }
-    if (std::strlen(szAll) <= APPROVED_LIST_TEXT_MAX) {
+    if (cchAll <= APPROVED_LIST_TEXT_MAX) {
         CopyText(szText, szAll);
         return;
     }

@@ -21,6 +21,17 @@ TEST(ApprovedList, PatternsMatchWholeIdsWithWildcards)
     EXPECT_FALSE(MatchesPattern("USB\\VID_046D&*", id));
     EXPECT_FALSE(MatchesPattern("", id));
     EXPECT_TRUE(MatchesPattern("*", ""));
+
+    // The list finds each kind of entry among others of every prefix.
+    const char value[] = "USB\\VID_046D&*\0usb\\vid_0781&pid_5567\\4c530001\0*5567\\X*\0USB\\VID_0781&PID_55??\\Z*\0";
+    static CApprovedList list;
+    list.Load(value, sizeof value);
+    EXPECT_TRUE(list.Approves(id)) << "exact, case ignored";
+    EXPECT_TRUE(list.Approves("USB\\VID_046D&PID_C31C\\6&1&0&1")) << "a vendor's";
+    EXPECT_TRUE(list.Approves("USB\\VID_1234&PID_5567\\XYZ")) << "a leading star";
+    EXPECT_TRUE(list.Approves("USB\\VID_0781&PID_5599\\Z1"));
+    EXPECT_FALSE(list.Approves("USB\\VID_0781&PID_5567\\4C530002"));
+    EXPECT_FALSE(list.Approves("USB\\VID_046"));
 }
 
 // A REG_MULTI_SZ's entries: the first 1,000 valid ones count; one over 200
