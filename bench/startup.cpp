@@ -106,6 +106,10 @@ int Run(int rounds, const std::vector<int>& rows)
         Fail("QueryServiceConfigA");
     const std::string paths[2] = {reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config.data())->lpBinaryPathName,
                                   "\"" + ExeDirectory() + "bench_unseeded.exe\""};
+    // -SilentInstall returns once the service is started, not running: a
+    // service that starts takes no stop (ERROR_INVALID_SERVICE_CONTROL).
+    WaitForState(hService, SERVICE_RUNNING, Now());
+    Sleep(300);
     Stop(hService);
 
     std::printf("| Devices present | Rounds | Seeded: median / min (ms) | Not seeded: median / min (ms) | Difference "
