@@ -83,5 +83,6 @@ bool RecordKnownDeviceNow(const char* pszInstanceId)
 {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    return RecordKnownDevice(pszInstanceId, (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    const unsigned long long ullNow = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return RecordKnownDevice(pszInstanceId, ullNow);
 }
