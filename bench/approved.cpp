@@ -176,10 +176,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < rounds; ++i) {
         std::vector<char> arrived(path.begin(), path.end());
         arrived.push_back('\0');
-        const struct {
-            std::vector<double>& samples;
-            std::function<void()> call;
-        } parts[] = {
+        const TimedPart parts[] = {
             // As the window handles an arrival, without the store.
             {arrival, [&] {
                  DeviceFields fields = {};
@@ -194,16 +191,7 @@ int main(int argc, char** argv)
             {refresh, [] { RefreshApprovedDevices(); }},
             {match, [&] { bApproved = IsApprovedDevice(instanceId.c_str()) || bApproved; }},
         };
-        // As in bench_inproc: each starts the round in turn, forwards in odd
-        // rounds and backwards in even ones.
-        constexpr int kParts = sizeof parts / sizeof parts[0];
-        for (int k = 0; k < kParts; ++k) {
-            const int at = (i / 2 + k) % kParts;
-            const auto& part = parts[i % 2 != 0 ? at : kParts - 1 - at];
-            const double t = Now();
-            part.call();
-            part.samples.push_back(Now() - t);
-        }
+        TakeTurns(parts, i);
     }
     // Each arrival reported 100 and 113, and nothing else: no re-read.
     const bool bArrivalsAlone = !bApproved && dwLastReport == static_cast<DWORD>(1 + 2 * rounds);

@@ -144,10 +144,7 @@ int main(int argc, char** argv)
         const char* apszStrings[kEventStrings] = {
             szType, szFriendly, szDesc, szMfg, instanceId.c_str(),
             identity.szVendorId, identity.szProductId, identity.szSerial, szUser, szSequence, kRun};
-        const struct {
-            std::vector<double>& samples;
-            std::function<void()> call;
-        } parts[] = {
+        const TimedPart parts[] = {
             {append, [] { AppendFixedLine<NoTimer>(kFloorLog, kLine); }},
             {log, [&] { LogDevice("%s device %s: '%s' / '%s' / '%s'", szType, "removed", szFriendly, szDesc, szMfg); }},
             {removal, [&] { ReportDevice(DeviceEvent::Removed, fields); }},
@@ -164,17 +161,7 @@ int main(int argc, char** argv)
         // Under Wine the first file opened after a lookup costs about 0.1 ms
         // more, whichever file it is; an append that is not timed takes it.
         AppendFixedLine<NoTimer>(kFloorLog, kLine);
-        // They take turns: each starts the round in turn, forwards in odd
-        // rounds and backwards in even ones, so each follows each of two
-        // others.
-        constexpr int kParts = sizeof parts / sizeof parts[0];
-        for (int k = 0; k < kParts; ++k) {
-            const int at = (i / 2 + k) % kParts;
-            const auto& part = parts[i % 2 != 0 ? at : kParts - 1 - at];
-            const double t = Now();
-            part.call();
-            part.samples.push_back(Now() - t);
-        }
+        TakeTurns(parts, i);
     }
     // What the removal spends beyond its line and the three calls, round by
     // round: the program's own work around them.

@@ -184,10 +184,7 @@ int main(int argc, char** argv)
         joinedCopy.push_back('\0');
         ownCopy.push_back('\0');
         lookupCopy.push_back('\0');
-        const struct {
-            std::vector<double>& samples;
-            std::function<void()> call;
-        } parts[] = {
+        const TimedPart parts[] = {
             {arrivalJoined, [&] { OnKeyboardArrival(joinedPath.c_str()); }},
             {floorJoined, [&] {
                  BareKeyboardLookup(&kKeyboardInterfaceGuid, joinedCopy.data());
@@ -203,16 +200,7 @@ int main(int argc, char** argv)
             {bareLookup, [&] { BareKeyboardLookup(&kKeyboardInterfaceGuid, lookupCopy.data()); }},
             {bareEvent, [&] { BareEvent(hSource, hBench, EVENTLOG_WARNING_TYPE, kJoinedKeyboard, ++dwBareSequence); }},
         };
-        // As in bench_inproc: each starts the round in turn, forwards in odd
-        // rounds and backwards in even ones.
-        constexpr int kParts = sizeof parts / sizeof parts[0];
-        for (int k = 0; k < kParts; ++k) {
-            const int at = (i / 2 + k) % kParts;
-            const auto& part = parts[i % 2 != 0 ? at : kParts - 1 - at];
-            const double t = Now();
-            part.call();
-            part.samples.push_back(Now() - t);
-        }
+        TakeTurns(parts, i);
     }
     // Every arrival reported its one event and saved its number (the bare
     // calls write theirs to the bench's key itself).

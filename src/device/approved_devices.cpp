@@ -29,19 +29,11 @@ unsigned long long ullDigest = 0;
 
 // Told of changes under HKLM\SOFTWARE\Policies, where Group Policy writes:
 // the value is read again only then. Without the watch it is read at every
-// arrival. A wait of the system's thread pool turns the notice into a flag,
-// so that an arrival asks no more than that flag (a wait of its own would
-// cost a call into the system at every arrival).
+// arrival. The arrival asks the event itself, set as the change is made: a
+// flag that another thread set on its notice could come after the arrival.
 HKEY hPolicies = nullptr;
-HANDLE hChanged = nullptr;  // auto-reset: each notice sets the flag once
-HANDLE hChangeWait = nullptr;
-volatile LONG lChanged = 0;
+HANDLE hChanged = nullptr;
 bool bWatching = false;
-
-VOID CALLBACK NotePolicyChange(PVOID /*pContext*/, BOOLEAN /*bTimedOut*/)
-{
-    InterlockedExchange(&lChanged, 1);
-}
 
 unsigned long long Digest(unsigned long long ullHash, const void* pData, size_t cb)
 {
@@ -52,13 +44,7 @@ unsigned long long Digest(unsigned long long ullHash, const void* pData, size_t 
 void Watch()
 {
     bWatching = false;
-    if (hChanged == nullptr) hChanged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (hChanged != nullptr && hChangeWait == nullptr &&
-        !RegisterWaitForSingleObject(&hChangeWait, hChanged, NotePolicyChange, nullptr, INFINITE, WT_EXECUTEDEFAULT)) {
-        const DWORD dwError = GetLastError();
-        TraceFailure("RegisterWaitForSingleObject", POLICIES_KEY, dwError);
-        hChangeWait = nullptr;
-    }
+    if (hChanged == nullptr) hChanged = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (hPolicies == nullptr) {
         const LONG lError = RegOpenKeyExA(HKEY_LOCAL_MACHINE, POLICIES_KEY, 0, KEY_NOTIFY, &hPolicies);
         if (lError != ERROR_SUCCESS) {
@@ -66,7 +52,8 @@ void Watch()
             TraceFailure("RegOpenKeyExA", POLICIES_KEY, static_cast<DWORD>(lError));
         }
     }
-    if (hChangeWait == nullptr || hPolicies == nullptr) return;
+    if (hChanged == nullptr || hPolicies == nullptr) return;
+    ResetEvent(hChanged);
     const LONG lError = RegNotifyChangeKeyValue(hPolicies, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
                                                 hChanged, TRUE);
     bWatching = lError == ERROR_SUCCESS;
@@ -158,7 +145,7 @@ void StartApprovedDevices()
 
 void RefreshApprovedDevices()
 {
-    if (bWatching && InterlockedExchange(&lChanged, 0) == 0) return;
+    if (bWatching && WaitForSingleObject(hChanged, 0) == WAIT_TIMEOUT) return;
     // Watched again before it is read: a change while it is read is not lost.
     Watch();
     ReadPolicy();

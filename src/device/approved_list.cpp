@@ -81,7 +81,11 @@ void CApprovedList::Load(const char* pData, size_t cbData)
             ++m_cBeyondMax;
         } else {
             const size_t cchPrefix = std::strcspn(pszEntry, "*?");
-            m_aIndex[m_cEntries] = {pszEntry, static_cast<unsigned short>(cchPrefix)};
+            size_t cchSuffix = 0;
+            while (cchPrefix != cch && pszEntry[cch - 1 - cchSuffix] != '*' && pszEntry[cch - 1 - cchSuffix] != '?')
+                ++cchSuffix;
+            m_aIndex[m_cEntries] = {pszEntry, static_cast<unsigned short>(cchPrefix),
+                                    static_cast<unsigned short>(cchSuffix)};
             m_abPrefixLength[cchPrefix] = true;
             m_apszEntries[m_cEntries++] = pszEntry;
         }
@@ -107,6 +111,11 @@ bool CApprovedList::Approves(const char* pszInstanceId) const
         for (const Indexed* p = pFirst; p != m_aIndex + m_cEntries &&
                                         ComparePrefixes(p->pszEntry, p->cchPrefix, pszInstanceId, cch) == 0;
              ++p) {
+            const char* pszSuffix = p->pszEntry + std::strlen(p->pszEntry) - p->cchSuffix;
+            if (p->cchSuffix != 0 && (cchId < p->cchSuffix ||
+                                      ComparePrefixes(pszSuffix, p->cchSuffix, pszInstanceId + cchId - p->cchSuffix,
+                                                      p->cchSuffix) != 0))
+                continue;
             if (MatchesPattern(p->pszEntry, pszInstanceId)) return true;
         }
     }

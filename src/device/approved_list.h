@@ -39,8 +39,9 @@ public:
     size_t Count() const { return m_cEntries; }
     const char* Entry(size_t i) const { return m_apszEntries[i]; }
     // True when an entry matches the instance ID. Only the entries whose
-    // text before their first wildcard begins the ID are matched: a few
-    // binary searches find them among a thousand.
+    // text before their first wildcard begins the ID, and whose text after
+    // their last ends it, are matched: a few binary searches find them among
+    // a thousand.
     bool Approves(const char* pszInstanceId) const;
     // The entries separated by "; ", cut at 2,000 characters with "...".
     void Describe(char (&szText)[APPROVED_LIST_TEXT_SIZE]) const;
@@ -49,10 +50,13 @@ public:
     void DescribeProblems(char (&szText)[APPROVED_PROBLEM_TEXT_SIZE]) const;
 
 private:
-    // An entry by the text before its first wildcard, its literal prefix.
+    // An entry by the text before its first wildcard, its literal prefix,
+    // and the text after its last, its literal suffix: an ID that does not
+    // end so is passed over without a match.
     struct Indexed {
         const char* pszEntry;
         unsigned short cchPrefix;
+        unsigned short cchSuffix;
     };
 
     // In the policy's order, as event 114 shows them.

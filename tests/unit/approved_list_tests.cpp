@@ -23,7 +23,8 @@ TEST(ApprovedList, PatternsMatchWholeIdsWithWildcards)
     EXPECT_TRUE(MatchesPattern("*", ""));
 
     // The list finds each kind of entry among others of every prefix.
-    const char value[] = "USB\\VID_046D&*\0usb\\vid_0781&pid_5567\\4c530001\0*5567\\X*\0USB\\VID_0781&PID_55??\\Z*\0";
+    const char value[] = "USB\\VID_046D&*\0usb\\vid_0781&pid_5567\\4c530001\0*5567\\X*\0USB\\VID_0781&PID_55??\\Z*\0"
+                         "USB\\VID_9999&PID_????\\*-end\0";
     static CApprovedList list;
     list.Load(value, sizeof value);
     EXPECT_TRUE(list.Approves(id)) << "exact, case ignored";
@@ -32,6 +33,8 @@ TEST(ApprovedList, PatternsMatchWholeIdsWithWildcards)
     EXPECT_TRUE(list.Approves("USB\\VID_0781&PID_5599\\Z1"));
     EXPECT_FALSE(list.Approves("USB\\VID_0781&PID_5567\\4C530002"));
     EXPECT_FALSE(list.Approves("USB\\VID_046"));
+    EXPECT_TRUE(list.Approves("USB\\VID_9999&PID_0001\\AB-END")) << "a literal end after the last star";
+    EXPECT_FALSE(list.Approves("USB\\VID_9999&PID_0001\\AB-ENDS"));
 }
 
 // A REG_MULTI_SZ's entries: the first 1,000 valid ones count; one over 200
