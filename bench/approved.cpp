@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "bench_world.h"
 #include "device/approved_devices.h"
 #include "device/approved_list.h"
 #include "device/device_info.h"
@@ -44,7 +45,6 @@
 
 namespace {
 
-constexpr char kBenchKey[] = "SOFTWARE\\PlugtrailBench";
 constexpr char kPoliciesKey[] = "SOFTWARE\\Policies";
 constexpr char kRun[] = "2026-01-01T00:00:00Z";
 constexpr int kEntries = static_cast<int>(APPROVED_ENTRIES_MAX);
@@ -127,23 +127,13 @@ int main(int argc, char** argv)
     // A service's standard output, and so the lookup's report, goes nowhere.
     if (std::fclose(stdout) != 0) return 3;
 
-    std::vector<std::unique_ptr<SimulatedUsbDevice>> present;
-    for (int i = 0; i < devices; ++i) {
-        present.push_back(std::make_unique<SimulatedUsbDevice>(Spec(i)));
-        present.back()->SetPresent(true);
-    }
+    const auto present = MakePresent(devices, Spec);
     // The device that arrives is the last one made; its serial sorts last.
     const std::string path = present.back()->BroadcastPath();
     const std::string instanceId = Spec(devices - 1).instanceId;
 
-    // The run state beneath the bench's own key, as in bench_inproc.
-    HKEY hBench = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBenchKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &hBench, nullptr) != ERROR_SUCCESS)
-        return 4;
-    if (RegOverridePredefKey(HKEY_LOCAL_MACHINE, hBench) != ERROR_SUCCESS) return 4;
-    OpenRunState();
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    const HKEY hBench = OpenRunStateBeneathBenchKey(false);
+    if (hBench == nullptr) return 4;
     BeginEventRun(kRun, [](DWORD dwSequence) {
         SaveLastSequence(dwSequence);
         dwLastReport = dwSequence;

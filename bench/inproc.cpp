@@ -25,6 +25,7 @@
 
 #include "bare_lookup.h"
 #include "bench_clock.h"
+#include "bench_world.h"
 #include "device/device_identity.h"
 #include "device/device_info.h"
 #include "device/device_report.h"
@@ -45,7 +46,6 @@ const char kLine[] = "01.01.2026 - 00:00:00  USB storage device removed: 'Stick'
 // The bench's own key and event source: an installed service owns
 // HKLM\SOFTWARE\Plugtrail, and a collector takes events of the product's
 // source for real removals.
-constexpr char kBenchKey[] = "SOFTWARE\\PlugtrailBench";
 constexpr char kBenchSource[] = "PlugtrailBench";
 constexpr char kSequenceValue[] = "Sequence";
 constexpr char kRun[] = "2026-01-01T00:00:00Z";
@@ -81,26 +81,15 @@ int main(int argc, char** argv)
     const bool bNul = argc == 4 && std::strcmp(argv[3], "nul") == 0;
     if (bNul ? std::freopen("NUL", "w", stdout) == nullptr : std::fclose(stdout) != 0) return 3;
 
-    std::vector<std::unique_ptr<SimulatedUsbDevice>> present;
-    for (int i = 0; i < devices; ++i) {
-        present.push_back(std::make_unique<SimulatedUsbDevice>(Spec(i)));
-        present.back()->SetPresent(true);
-    }
+    const auto present = MakePresent(devices, Spec);
     // The device looked up is the last one enumerated.
     const std::string path = present.back()->BroadcastPath();
     const std::string instanceId = Spec(devices - 1).instanceId;
     UsbIdentity identity;
     ParseUsbIdentity(instanceId.c_str(), CAPABILITIES_UNKNOWN, identity);
 
-    HKEY hBench = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBenchKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &hBench, nullptr) != ERROR_SUCCESS)
-        return 4;
-    // The product's run state opens beneath the bench's key, so that its
-    // saves cost what they cost the service without touching the service's.
-    if (RegOverridePredefKey(HKEY_LOCAL_MACHINE, hBench) != ERROR_SUCCESS) return 4;
-    OpenRunState();
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    const HKEY hBench = OpenRunStateBeneathBenchKey(false);
+    if (hBench == nullptr) return 4;
     BeginEventRun(kRun, [](DWORD dwSequence) { SaveLastSequence(dwSequence); });
     HANDLE hSource = RegisterEventSourceA(nullptr, kBenchSource);
     if (hSource == nullptr) return 4;

@@ -29,6 +29,7 @@
 
 #include "bare_lookup.h"
 #include "bench_clock.h"
+#include "bench_world.h"
 #include "device/device_change.h"
 #include "device/device_info.h"
 #include "device/device_store.h"
@@ -43,7 +44,6 @@ namespace {
 // The bench's own key and event source, as in bench_inproc: the product's
 // run state and its Devices key open beneath the key, through HKLM mapped
 // to it while they are opened.
-constexpr char kBenchKey[] = "SOFTWARE\\PlugtrailBench";
 constexpr char kBenchSource[] = "PlugtrailBench";
 constexpr char kSequenceValue[] = "Sequence";
 constexpr char kRun[] = "2026-01-01T00:00:00Z";
@@ -149,14 +149,8 @@ int main(int argc, char** argv)
     pDeviceStore->AddDevice(kJoinedUsbPath, StoredDevice(kJoinedUsbDevice));
     pDeviceStore->NoteFirstSeen(kJoinedUsbPath);
 
-    HKEY hBench = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBenchKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &hBench, nullptr) != ERROR_SUCCESS)
-        return 4;
-    if (RegOverridePredefKey(HKEY_LOCAL_MACHINE, hBench) != ERROR_SUCCESS) return 4;
-    OpenRunState();
-    OpenKnownDevices();
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    const HKEY hBench = OpenRunStateBeneathBenchKey(true);
+    if (hBench == nullptr) return 4;
     BeginEventRun(kRun, [](DWORD dwSequence) { SaveLastSequence(dwSequence); });
     HANDLE hSource = RegisterEventSourceA(nullptr, kBenchSource);
     HKEY hDevices = nullptr;
