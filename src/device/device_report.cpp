@@ -47,13 +47,6 @@ bool IsReportedSeed(const DeviceRecord& record)
     return record.szDevicePath[0] != '\0' && record.bSeeded && !IsSilentService(record.szService);
 }
 
-unsigned long long Now()
-{
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
 // A device attached or found at start that the machine has not seen before.
 // On the run that learns what Windows knew, the devices present at start are
 // among those, not new.
@@ -184,7 +177,7 @@ void StartMonitoring(CDeviceInfoStore& store)
 void ReportDevicesKnownBefore(const CDeviceInfoStore& store)
 {
     if (!KnownDevicesOpen() || !KnownDevicesAreNew()) return;
-    HistoryContext history = {&store, Now()};
+    HistoryContext history = {&store, FileTimeNow()};
     ForEachRecordedUsbDevice(NoteRecordedDevice, &history);
     // A keyboard present now is no keyboard new to the machine when it comes
     // again: it gets no 109 now, and is known then.

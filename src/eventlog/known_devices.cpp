@@ -81,8 +81,12 @@ void ReportKnownDevicesFull()
 
 bool RecordKnownDeviceNow(const char* pszInstanceId)
 {
+    return RecordKnownDevice(pszInstanceId, FileTimeNow());
+}
+
+unsigned long long FileTimeNow()
+{
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    const unsigned long long ullNow = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return RecordKnownDevice(pszInstanceId, ullNow);
+    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }

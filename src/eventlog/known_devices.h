@@ -28,6 +28,8 @@ bool IsKnownDevice(const char* pszInstanceId);
 bool RecordKnownDevice(const char* pszInstanceId, unsigned long long ullFirstSeen);
 // The same, first seen now.
 bool RecordKnownDeviceNow(const char* pszInstanceId);
+// Now, as a FILETIME's ticks, as the record keeps its times.
+unsigned long long FileTimeNow();
 // Reports a record that is full already, as RecordKnownDevice's failure is,
 // once the run's start is: every new device will count as new again.
 void ReportKnownDevicesFull();
